@@ -1,0 +1,54 @@
+# Drives CMake. `make run` and `make test` install what they need from Debian first.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+RUN_DIR    ?= run
+JOBS       ?= $(shell nproc)
+SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev fonts-ipafont-gothic
+TEST_PACKAGES := $(RUN_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
+                 xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev
+
+# Installs the Debian packages of $(1) that are not installed yet.
+define install_missing
+	@missing=$$(for p in $(1); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing Debian packages:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+endef
+
+.PHONY: run test build deps-run deps-test demo bench fuzz format clean
+
+run: deps-run
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISOR_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target palisor palisor-update
+	mkdir -p $(RUN_DIR)
+	cd $(RUN_DIR) && exec $(abspath $(BUILD))/src/palisor
+
+test: deps-test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISOR_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPALISOR_GUI=OFF -DPALISOR_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+build: deps-run
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps-run:
+	$(call install_missing,$(RUN_PACKAGES))
+
+deps-test:
+	$(call install_missing,$(TEST_PACKAGES))
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
