@@ -127,6 +127,20 @@ std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* 
   return length;
 }
 
+// The last refusal (a 4xx or 5xx reply) of an FTP server, kept in its own words: the closing
+// QUIT's reply comes after it, so libcurl's last response code no longer tells why.
+std::size_t KeepRefusal(char* data, std::size_t size, std::size_t count, void* userData) {
+  const std::size_t length = size * count;
+  std::string_view line(data, length);
+  while (line.ends_with('\n') || line.ends_with('\r')) {
+    line.remove_suffix(1);
+  }
+  if (line.size() >= 3 && (line[0] == '4' || line[0] == '5')) {
+    static_cast<std::string*>(userData)->assign(line.substr(0, 200));
+  }
+  return length;
+}
+
 struct LocalFile {
   FileHandle file;
   bool readFailed = false;
@@ -357,6 +371,7 @@ TransferResult Transfer::Put(const FtpUpload& upload, const KeepGoing& keepGoing
     return Failure(failed + "libcurl could not be initialised");
   }
   const std::string url = FtpUrl(upload.server, upload.remotePath);
+  std::string refusal;
   // Binary and passive are libcurl's defaults. A connection that is not kept ends with QUIT
   // as soon as the transfer is done.
   const CURLcode setup = EasyOptions(easy.get())
@@ -370,6 +385,8 @@ TransferResult Transfer::Put(const FtpUpload& upload, const KeepGoing& keepGoing
                              .Set(CURLOPT_READDATA, &local)
                              .Set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(info.st_size))
                              .Set(CURLOPT_FORBID_REUSE, 1L)
+                             .Set(CURLOPT_HEADERFUNCTION, &KeepRefusal)
+                             .Set(CURLOPT_HEADERDATA, &refusal)
                              .result();
   if (setup != CURLE_OK) {
     return Failure(failed + curl_easy_strerror(setup));
@@ -387,8 +404,8 @@ TransferResult Transfer::Put(const FtpUpload& upload, const KeepGoing& keepGoing
   }
   if (done.code != CURLE_OK) {
     std::string why = failed + CurlError(done.code, errorBuffer);
-    if (const long reply = ResponseCode(easy.get()); reply != 0) {
-      why += " (the server's last reply was " + std::to_string(reply) + ")";
+    if (!refusal.empty()) {
+      why += " (the server answered \"" + refusal + "\")";
     }
     return Failure(std::move(why));
   }

@@ -38,6 +38,7 @@ def main():
     handler = make_handler(command_log)
     handler.authorizer = authorizer
     handler.banner = "palisor test server"
+    handler.auth_failed_timeout = 0  # refuse a wrong password at once, the tests wait for it
 
     server = FTPServer(("127.0.0.1", 0), handler)
     print(server.address[1], flush=True)
