@@ -126,16 +126,12 @@ TEST_F(FtpUploadTest, RefusedOrImpossibleUploadsAreFailures) {
 }
 
 TEST_F(FtpUploadTest, FailureSaysWhatTheServerAnswered) {
+  const Settings good = settings;
   settings.SVPSWD = "wrong";
   EXPECT_NE(Upload().error.find("530"), std::string::npos);
 
-  settings = {};
-  settings.SVNAME = server.Address();
-  settings.SVUSER = kUser;
-  settings.SVPSWD = kPassword;
+  settings = good;
   settings.SVPATH = "/no/such/dir";
-  settings.SVFILE = ".htaccess";
-  settings.LCFILE = (local / "out file.txt").string();
   const StageResult missingDir = Upload();
   EXPECT_NE(missingDir.error.find("550"), std::string::npos) << missingDir.error;
   EXPECT_NE(missingDir.error.find("/no/such/dir/.htaccess"), std::string::npos) << missingDir.error;
