@@ -13,9 +13,10 @@ namespace palisor {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 // Bytes an ASCII-mode transfer would change (CR LF, a lone LF, NUL, high bytes).
-const std::string kAccessFile = std::string("deny from 1.2.3.4\r\nX\nY\0\xFF\x80\r\n", 30);
+const std::string kAccessFile = "deny from 1.2.3.4\r\nX\nY\0\xFF\x80\r\n"s;
 
 const std::string kUser = "site";
 const std::string kPassword = "p@ss:w/rd %20#";  // characters a URL would misread
