@@ -1,11 +1,14 @@
 # Drives CMake. `make run` and `make test` install what they need from Debian first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# How long `make fuzz` runs each fuzz target, in seconds.
+FUZZ_SECONDS ?= 600
 RUN_DIR    ?= run
 JOBS       ?= $(shell nproc)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev fonts-ipafont-gothic
+RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev fonts-ipafont-gothic
 TEST_PACKAGES := $(RUN_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
                  xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev
 
@@ -21,7 +24,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test build deps-run deps-test demo bench fuzz format clean
+.PHONY: run test build deps-run deps-test demo bench fuzz fuzz-build format clean
 
 run: deps-run
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISOR_TESTS=OFF
@@ -36,6 +39,18 @@ test: deps-test
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPALISOR_GUI=OFF -DPALISOR_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) fuzz-build
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The fuzz targets: clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
+fuzz-build: deps-test
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DPALISOR_GUI=OFF -DPALISOR_TESTS=OFF -DPALISOR_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS, $(JOBS) at a time, with a summary of each run.
+fuzz: fuzz-build
+	tests/fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
 
 build: deps-run
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -51,4 +66,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

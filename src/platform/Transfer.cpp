@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -125,6 +127,120 @@ std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* 
     return 0;
   }
   return length;
+}
+
+// How the final response's body is encoded. libcurl's own decoder takes a compressed stream
+// that stops in the middle for a whole body, which would turn a broken download into a
+// shortened list (and its last address into a network prefix), so bodies are fetched as sent
+// and inflated by InflateBody, which knows where a stream must end.
+enum class Coding { kIdentity, kGzip, kDeflate, kUnsupported };
+
+Coding CodingNamed(std::string_view name) {
+  if (name.empty() || name == "identity") {
+    return Coding::kIdentity;
+  }
+  if (name == "gzip" || name == "x-gzip") {
+    return Coding::kGzip;
+  }
+  return name == "deflate" ? Coding::kDeflate : Coding::kUnsupported;
+}
+
+// Keeps the Content-Encoding of the last response (a redirect's headers come first), lower
+// case and without blanks.
+std::size_t KeepContentEncoding(char* data, std::size_t size, std::size_t count,
+                                void* userData) {
+  const std::size_t length = size * count;
+  auto& encoding = *static_cast<std::string*>(userData);
+  constexpr std::string_view kName = "content-encoding:";
+  const std::string_view line(data, length);
+  if (line.starts_with("HTTP/")) {
+    encoding.clear();
+  } else if (line.size() >= kName.size()) {
+    std::string lower;
+    for (const char c : line) {
+      if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      }
+    }
+    if (lower.starts_with(kName)) {
+      encoding = lower.substr(kName.size());
+    }
+  }
+  return length;
+}
+
+enum class Inflated { kOk, kTruncated, kCorrupt, kTooLarge, kOutOfMemory };
+
+struct InflateEnder {
+  void operator()(z_stream* stream) const { inflateEnd(stream); }
+};
+
+// Inflates a whole zlib or gzip stream (gzip members one after another included, 15 + 32
+// window bits) or a raw deflate stream (-15) into `out`, bounded by `limit`.
+Inflated InflateStream(std::string_view in, int windowBits, std::size_t limit, std::string& out) {
+  z_stream stream{};
+  if (inflateInit2(&stream, windowBits) != Z_OK) {
+    return Inflated::kOutOfMemory;
+  }
+  const std::unique_ptr<z_stream, InflateEnder> ender(&stream);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  stream.avail_in = static_cast<uInt>(in.size());  // bodies are far below 4 GiB
+  char buffer[1 << 16];
+  for (;;) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof buffer;
+    const int status = inflate(&stream, Z_NO_FLUSH);
+    const std::size_t produced = sizeof buffer - stream.avail_out;
+    if (produced > limit - out.size()) {
+      return Inflated::kTooLarge;
+    }
+    try {
+      out.append(buffer, produced);
+    } catch (const std::bad_alloc&) {
+      return Inflated::kOutOfMemory;
+    }
+    if (status == Z_STREAM_END) {
+      if (stream.avail_in == 0) {
+        return Inflated::kOk;
+      }
+      if (inflateReset(&stream) != Z_OK) {
+        return Inflated::kCorrupt;
+      }
+    } else if (status == Z_BUF_ERROR && stream.avail_in == 0) {
+      return Inflated::kTruncated;  // the input ended before the stream did
+    } else if (status != Z_OK) {
+      return status == Z_MEM_ERROR ? Inflated::kOutOfMemory : Inflated::kCorrupt;
+    }
+  }
+}
+
+// Decodes `body` by `coding` in place; an empty text when it is fine, else why not.
+std::string DecodeBody(Coding coding, std::string& body, std::size_t limit) {
+  if (coding == Coding::kIdentity || body.empty()) {
+    return {};
+  }
+  if (coding == Coding::kUnsupported) {
+    return "the server sent the list in an encoding that was not asked for";
+  }
+  std::string decoded;
+  Inflated result = InflateStream(body, 15 + 32, limit, decoded);
+  if (result == Inflated::kCorrupt && coding == Coding::kDeflate && decoded.empty()) {
+    result = InflateStream(body, -15, limit, decoded);  // deflate sent without its zlib frame
+  }
+  switch (result) {
+    case Inflated::kOk:
+      body = std::move(decoded);
+      return {};
+    case Inflated::kTruncated:
+      return "the compressed list stops before its end";
+    case Inflated::kCorrupt:
+      return "the compressed list is damaged";
+    case Inflated::kTooLarge:
+      return "the list is larger than " + std::to_string(limit) + " bytes";
+    case Inflated::kOutOfMemory:
+      break;
+  }
+  return "not enough memory for the list";
 }
 
 // The last refusal (a 4xx or 5xx reply) of an FTP server, kept in its own words: the closing
@@ -311,13 +427,17 @@ TransferResult Transfer::Get(std::string_view url, const KeepGoing& keepGoing) {
     return Failure(failed + "libcurl could not be initialised");
   }
   Body body{{}, impl_->maxBodyBytes};
+  std::string encoding;
   const CURLcode setup = EasyOptions(easy.get())
                              .Set(CURLOPT_URL, address.c_str())
                              .Set(CURLOPT_PROTOCOLS_STR, "http,https")
                              .Set(CURLOPT_FOLLOWLOCATION, 1L)
                              .Set(CURLOPT_MAXREDIRS, kMaxRedirects)
                              .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
-                             .Set(CURLOPT_ACCEPT_ENCODING, "")
+                             .Set(CURLOPT_ACCEPT_ENCODING, "gzip, deflate")
+                             .Set(CURLOPT_HTTP_CONTENT_DECODING, 0L)
+                             .Set(CURLOPT_HEADERFUNCTION, &KeepContentEncoding)
+                             .Set(CURLOPT_HEADERDATA, &encoding)
                              .Set(CURLOPT_USERAGENT, "Palisor/" PALISOR_VERSION)
                              .Set(CURLOPT_WRITEFUNCTION, &AppendToBody)
                              .Set(CURLOPT_WRITEDATA, &body)
@@ -346,6 +466,9 @@ TransferResult Transfer::Get(std::string_view url, const KeepGoing& keepGoing) {
   const long status = ResponseCode(easy.get());
   if (status < 200 || status > 299) {
     return Failure(failed + "the server answered with HTTP status " + std::to_string(status));
+  }
+  if (std::string why = DecodeBody(CodingNamed(encoding), body.bytes, body.limit); !why.empty()) {
+    return Failure(failed + why);
   }
   return {TransferStatus::kOk, std::move(body.bytes), {}};
 }

@@ -7,6 +7,10 @@ Prints the port on the first line of standard output, then serves until killed.
 GET /<file>            the file's bytes from ROOT_DIR (404 when missing)
     query options:     delay=SECONDS     wait before answering
                        gzip=1            send the body gzip-encoded (Content-Encoding: gzip)
+                       coding=NAME       send it encoded as NAME: gzip, x-gzip, deflate (zlib),
+                                         raw-deflate (labelled deflate), gzip-members (two gzip
+                                         members one after the other), or labelled-NAME
+                                         (the file as it is, labelled NAME)
                        trickle=MS        send the body in chunks of `chunk` bytes (default 16),
                                          one every MS milliseconds
 GET /status/<code>     answers with that status and a small HTML page
@@ -15,6 +19,10 @@ GET /loop              302 to itself, for ever
 GET /stall             reads the request and never answers
 GET /headers-stall     sends the status line and headers, then never sends the body
 GET /cut               announces 1000 bytes, sends 10 and closes the connection
+GET /cut-chunked       a chunked body whose last chunk never comes: the connection closes
+GET /cut-gzip          a complete HTTP body holding a gzip stream cut in the middle
+GET /repeat?text=T&count=N
+                       T (percent-encoded in the query) N times, streamed with its length
 """
 
 import gzip
@@ -24,6 +32,7 @@ import sys
 import threading
 import time
 import urllib.parse
+import zlib
 
 ROOT = None
 STALL_FOREVER = threading.Event()  # never set: stalled handlers wait on it until the kill
@@ -64,8 +73,42 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"0123456789")
             self.wfile.flush()
             self.close_connection = True
+        elif path == "/cut-chunked":
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            self.wfile.write(b"8\r\n1.2.3.4\n\r\n")
+            self.wfile.flush()
+            self.close_connection = True
+        elif path == "/cut-gzip":
+            whole = gzip.compress(b"".join(b"10.%d.%d.%d\n" % (i >> 16, i >> 8 & 255, i & 255)
+                                           for i in range(100000)))
+            self.send_body(whole[:len(whole) // 2], {"Content-Encoding": "gzip"})
+        elif path == "/repeat":
+            raw = urllib.parse.parse_qs(url.query, encoding="latin-1")  # any byte, as sent
+            self.repeat(raw["text"][0].encode("latin-1"), int(raw["count"][0]))
         else:
             self.serve_file(path, query)
+
+    def send_body(self, body, headers):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers.items():
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def repeat(self, text, count):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(text) * count))
+        self.end_headers()
+        per_block = max(1, (1 << 20) // max(1, len(text)))
+        while count > 0:
+            n = min(count, per_block)
+            self.wfile.write(text * n)
+            count -= n
 
     def answer_status(self, code):
         body = ("<html><body>status %d</body></html>\n" % code).encode()
@@ -88,14 +131,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         with open(file, "rb") as f:
             body = f.read()
-        encoded = "gzip" in query
-        if encoded:
-            body = gzip.compress(body)
+        coding = "gzip" if "gzip" in query else query.get("coding", [None])[0]
+        body, label = encode(body, coding)
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(body)))
-        if encoded:
-            self.send_header("Content-Encoding", "gzip")
+        if label:
+            self.send_header("Content-Encoding", label)
         self.end_headers()
         if "trickle" in query:
             self.trickle(body, float(query["trickle"][0]) / 1000.0,
@@ -108,6 +150,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body[start:start + chunk])
             self.wfile.flush()
             time.sleep(interval)
+
+
+def encode(body, coding):
+    """The body encoded by `coding`, and the Content-Encoding to label it with."""
+    if coding is None:
+        return body, None
+    if coding in ("gzip", "x-gzip"):
+        return gzip.compress(body), coding
+    if coding == "deflate":
+        return zlib.compress(body), coding
+    if coding == "raw-deflate":
+        packer = zlib.compressobj(wbits=-15)
+        return packer.compress(body) + packer.flush(), "deflate"
+    if coding == "gzip-members":
+        half = len(body) // 2
+        return gzip.compress(body[:half]) + gzip.compress(body[half:]), "gzip"
+    if coding.startswith("labelled-"):
+        return body, coding[len("labelled-"):]
+    raise ValueError("unknown coding " + coding)
 
 
 def main():

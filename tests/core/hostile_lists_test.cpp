@@ -1,0 +1,183 @@
+// What list servers may send: bytes that are not text, huge lines, endless empty lines,
+// bodies that stop early, stalls, redirect loops and redirects elsewhere. Each goes through
+// the whole run: it writes exactly what the bytes say or fails cleanly, within its time-out,
+// leaving the window idle and no temporary file behind.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "support/RecordingHost.h"
+#include "support/TestServers.h"
+#include "support/WorkingDirectory.h"
+#include "update/RunUpdate.h"
+
+namespace palisor {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+constexpr const char* kOutput = "htaccess.txt";
+const std::string kPrevious = "deny from 192.0.2.1\n";
+constexpr const char* kAnonymousCaption = "PROXY情報の取得中[Anonymous]";
+
+std::set<std::string> FilesIn(const std::filesystem::path& directory) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Compares without printing megabytes: the sizes and where the bytes first differ.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) {
+    return ::testing::AssertionSuccess();
+  }
+  std::size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
+    ++at;
+  }
+  return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
+                                       << " were expected, first difference at byte " << at;
+}
+
+class HostileListTest : public ::testing::Test {
+ protected:
+  HostileListTest() {
+    work.Write(kOutput, kPrevious);
+    Settings& s = state.settings;
+    s.LCFILE = ".\\htaccess.txt";
+    s.CHARBF = "deny from ";
+    s.LINESEP = "\n";
+    s.LISTMAX = 9999;
+    s.MASK = 32;
+    s.TMINT = 3600;
+    s.MODE1 = true;  // the Anonymous list; no upload (FTPSW off)
+  }
+
+  // One run with the Anonymous list at `pathAndQuery` on the local server.
+  RunReport RunWithList(std::string_view pathAndQuery, std::chrono::milliseconds timeout = 20s) {
+    state.settings.URL1 = server.Url(pathAndQuery);
+    return Run(timeout);
+  }
+
+  RunReport Run(std::chrono::milliseconds timeout) {
+    host.PretendBusy();
+    state.secondsLeft = -1;
+    const auto started = std::chrono::steady_clock::now();
+    RunReport report = RunUpdate(state, host, transfer, RunOptions{timeout});
+    elapsed = std::chrono::steady_clock::now() - started;
+    return report;
+  }
+
+  // However a run ended: the window idle again and no file but the output.
+  void ExpectCleanEnd() const {
+    EXPECT_TRUE(host.Idle());
+    EXPECT_EQ(state.secondsLeft, 3600);
+    EXPECT_EQ(FilesIn(work.path()), std::set<std::string>{kOutput});
+  }
+
+  void ExpectFailedCleanly(const RunReport& report, std::string_view caption) const {
+    EXPECT_EQ(report.outcome, Outcome::kFailed);
+    EXPECT_FALSE(report.error.empty());
+    EXPECT_EQ(host.caption(), caption);
+    EXPECT_TRUE(SameBytes(test::ReadBytes(work / kOutput), kPrevious));
+    ExpectCleanEnd();
+  }
+
+  void ExpectWritten(const RunReport& report, const std::string& expected) const {
+    ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
+    EXPECT_EQ(host.caption(), "待機中");
+    EXPECT_TRUE(SameBytes(test::ReadBytes(work / kOutput), expected));
+    ExpectCleanEnd();
+  }
+
+  test::ScratchDir work;
+  test::WorkingDirectory inWork{work.path()};
+  test::ScratchDir root;
+  test::HttpServer server{root.path()};
+  Module1 state;
+  test::RecordingHost host;
+  Transfer transfer;
+  std::chrono::steady_clock::duration elapsed{};
+};
+
+TEST_F(HostileListTest, BytesThatAreNotTextPassThroughUnchanged) {
+  struct Case {
+    const char* name;
+    std::string body;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"NUL bytes", "1.2.3.4\0x\n\0\n5.6.7.8"s,
+       "deny from 1.2.3.4\0x\ndeny from \0\ndeny from 5.6.7.8\n"s},
+      {"invalid UTF-8", "\xC3\x28\n\xFF\xFE 1.2.3.4\n\xED\xA0\x80\xC0\xAF",
+       "deny from \xC3\x28\ndeny from \xFF\xFE 1.2.3.4\ndeny from \xED\xA0\x80\xC0\xAF\n"},
+      // 0x5C (a backslash) as the second byte of a double-byte character.
+      {"Shift_JIS", "\x95\x5C 1.2.3.4\r\n\x83\x76\x83\x8D\x83\x4C\x83\x56\r\n",
+       "deny from \x95\x5C 1.2.3.4\ndeny from \x83\x76\x83\x8D\x83\x4C\x83\x56\n"},
+      {"control bytes", "\x1B[2J\f\v1.2.3.4\x7F\n", "deny from \x1B[2J\f\v1.2.3.4\x7F\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    root.Write("list.txt", c.body);
+    ExpectWritten(RunWithList("/list.txt"), c.output);
+  }
+}
+
+TEST_F(HostileListTest, ASingleLineOfFiftyMegabytesIsWrittenWhole) {
+  constexpr std::size_t kLength = std::size_t{50} << 20;
+  ExpectWritten(RunWithList("/repeat?text=x&count=" + std::to_string(kLength)),
+                "deny from " + std::string(kLength, 'x') + "\n");
+}
+
+TEST_F(HostileListTest, AMillionEmptyLines) {
+  // Empty proxy lines write nothing: the file holds no list line at all.
+  ExpectWritten(RunWithList("/repeat?text=%0A&count=1000000"), "");
+  ExpectWritten(RunWithList("/repeat?text=%0D%0A&count=1000000"), "");
+
+  // A country list keeps its empty lines, up to LISTMAX of them.
+  state.settings.MODE1 = false;
+  state.settings.IPG_JP = kModeAllow;
+  state.settings.countryListUrls[kJapan][kModeAllow] =
+      server.Url("/repeat?text=%0D%0A&count=1000000");
+  ExpectWritten(Run(20s), std::string(9999, '\n'));
+}
+
+TEST_F(HostileListTest, ABodyThatStopsEarlyFails) {
+  for (const char* path : {"/cut", "/cut-chunked", "/cut-gzip"}) {
+    SCOPED_TRACE(path);
+    ExpectFailedCleanly(RunWithList(path), kAnonymousCaption);
+  }
+}
+
+TEST_F(HostileListTest, AStalledServerFailsAtTheTimeOut) {
+  root.Write("slow.txt", std::string(100000, '1'));
+  for (const char* path : {"/stall", "/headers-stall", "/slow.txt?trickle=100"}) {
+    SCOPED_TRACE(path);
+    ExpectFailedCleanly(RunWithList(path, 1s), kAnonymousCaption);
+    EXPECT_GE(elapsed, 900ms);
+    EXPECT_LT(elapsed, 6s);
+  }
+}
+
+TEST_F(HostileListTest, RedirectLoopsAndOtherSchemesFail) {
+  root.Write("list.txt", "1.2.3.4\n");
+  const std::string ftp = "ftp://127.0.0.1:" + std::to_string(test::UnusedPort()) + "/list.txt";
+  for (const std::string& path :
+       {"/loop"s, "/redirect?to=file:///etc/passwd"s, "/redirect?to=" + ftp,
+        "/redirect?to=gopher://127.0.0.1/x"s, "/redirect?to=dict://127.0.0.1/x"s}) {
+    SCOPED_TRACE(path);
+    ExpectFailedCleanly(RunWithList(path), kAnonymousCaption);
+  }
+  // The same list through a redirect that stays on HTTP arrives.
+  ExpectWritten(RunWithList("/redirect?to=/list.txt"), "deny from 1.2.3.4\n");
+}
+
+}  // namespace
+}  // namespace palisor
