@@ -1,5 +1,6 @@
 #include "mainwindow/Form1.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -13,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Transfer.h"
 #include "platform/qt/Twips.h"
+#include "support/TestServers.h"
+#include "update/RunUpdate.h"
 
 namespace palisor {
 namespace {
@@ -51,23 +55,25 @@ class Form1Test : public ::testing::Test {
   }
   ~Form1Test() override { QDir::setCurrent(startDir); }
 
-  void Make(Form1::UpdateRun run, bool trayAvailable = true) {
+  // The window with the real update run; every list is switched off, so a run ends at once
+  // with "待機中" unless a test enables one.
+  void Make(bool trayAvailable = true) {
     auto fakeTray = std::make_unique<FakeTray>(trayAvailable);
     tray = fakeTray.get();
-    form = std::make_unique<Form1>(state, std::move(run), std::move(fakeTray));
-    form->show();
-  }
-  // A run that does only what every run does at its end.
-  void MakeWithQuickRun(bool trayAvailable = true) {
-    Make(
+    form = std::make_unique<Form1>(
+        state,
         [this](Module1& s, Host& host) {
           ++runs;
-          host.SetTimerInterval(0);
-          host.SetCaption("待機中");
-          s.secondsLeft = s.settings.TMINT;
-          host.SetTimerInterval(1000);
+          lastRun = RunUpdate(s, host, transfer);
         },
-        trayAvailable);
+        std::move(fakeTray));
+    Settings& settings = state.settings;
+    settings.MODE1 = settings.MODE2 = settings.MODE3 = false;
+    settings.MODE4 = settings.MODE5 = settings.MODE6 = false;
+    for (int c = 0; c < kCountryCount; ++c) {
+      settings.CountryMode(static_cast<Country>(c)) = kModeUnspecified;
+    }
+    form->show();
   }
 
   QPushButton* Button(const char* name) const {
@@ -87,13 +93,15 @@ class Form1Test : public ::testing::Test {
   QString startDir = QDir::currentPath();
   QTemporaryDir workDir;
   Module1 state;
+  Transfer transfer;
   FakeTray* tray = nullptr;
   int runs = 0;
+  RunReport lastRun;
   std::unique_ptr<Form1> form;
 };
 
 TEST_F(Form1Test, StartsCountingWithoutARunAndShowsTheProductName) {
-  MakeWithQuickRun();
+  Make();
   EXPECT_EQ(form->objectName(), "Form1");
   EXPECT_EQ(Caption(), "Palisor");
   EXPECT_EQ(state.settings.TMINT, 3600) << "the settings were loaded";
@@ -118,7 +126,7 @@ TEST(TwipsTest, FifteenTwipsToThePixelAt96Dpi) {
 }
 
 TEST_F(Form1Test, RowOfButtonsAsLaidOut) {
-  MakeWithQuickRun();
+  Make();
   const struct {
     const char* name;
     int left;
@@ -154,7 +162,7 @@ TEST_F(Form1Test, RowOfButtonsAsLaidOut) {
 }
 
 TEST_F(Form1Test, TextButtonsUseTheGothicFaceAndItCanShowTheirCaptions) {
-  MakeWithQuickRun();
+  Make();
   for (const char* name : {"Command3", "Command4", "Command1", "Command5", "Command2"}) {
     const QFont font = Button(name)->font();
     EXPECT_EQ(font.families().value(0), QStringLiteral("ＭＳ Ｐゴシック")) << name;
@@ -169,7 +177,7 @@ TEST_F(Form1Test, TextButtonsUseTheGothicFaceAndItCanShowTheirCaptions) {
 }
 
 TEST_F(Form1Test, FirstTickShowsTheCountAndStopStartKeepIt) {
-  MakeWithQuickRun();
+  Make();
   Tick();
   EXPECT_EQ(Caption(), "待機中(3599秒)");
 
@@ -189,7 +197,7 @@ TEST_F(Form1Test, FirstTickShowsTheCountAndStopStartKeepIt) {
 }
 
 TEST_F(Form1Test, ManualRunWhileStoppedLeavesTheCountdownRunningFromTheInterval) {
-  MakeWithQuickRun();
+  Make();
   Tick();
   Click("Command4");
   Click("Command1");
@@ -203,31 +211,97 @@ TEST_F(Form1Test, ManualRunWhileStoppedLeavesTheCountdownRunningFromTheInterval)
 }
 
 TEST_F(Form1Test, TickStartedRunShowsTheFullIntervalAtOnce) {
-  MakeWithQuickRun();
+  Make();
   state.secondsLeft = 1;
   Tick();
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(Caption(), "待機中(3600秒)");
 }
 
-TEST_F(Form1Test, EndDuringARunStopsTheRunAtItsNextChanceToLook) {
-  bool abandoned = false;
-  Make([&](Module1&, Host& host) {
-    QTimer::singleShot(0, form.get(), [this] { Click("Command2"); });
-    for (int i = 0; i < 1000; ++i) {
-      if (!host.ProcessEvents()) {
-        abandoned = true;
-        return;
-      }
+TEST_F(Form1Test, ShortestIntervalRunsOnTheSixtiethTick) {
+  Make();
+  state.settings.TMINT = 60;
+  state.secondsLeft = 60;
+  for (int tick = 1; tick < 60; ++tick) {
+    Tick();
+  }
+  EXPECT_EQ(Caption(), "待機中(1秒)");
+  EXPECT_EQ(runs, 0);
+  Tick();
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(Caption(), "待機中(60秒)");
+}
+
+// While a download hangs, the run leaves only "終了" and "▼" usable; the window can go to
+// the tray and come back, and "終了" ends the run at once.
+TEST_F(Form1Test, DuringARunOnlyEndAndMinimiseWorkAndEndAbandonsTheRun) {
+  test::ScratchDir lists;
+  test::HttpServer server(lists.path());
+  Make();
+  state.settings.MODE1 = true;
+  state.settings.URL1 = server.Url("/stall");
+
+  struct Seen {
+    bool command1 = true, command3 = true, command4 = true, command5 = true;
+    bool command2 = false, command6 = false;
+    bool wentToTray = false, cameBack = false;
+    std::string caption;
+  } seen;
+  std::chrono::steady_clock::time_point endClicked;
+  int step = 0;
+  // Acts from inside the run, whenever the run lets events through.
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    switch (step) {
+      case 0:
+        seen.caption = Caption();
+        seen.command1 = Button("Command1")->isEnabled();
+        seen.command3 = Button("Command3")->isEnabled();
+        seen.command4 = Button("Command4")->isEnabled();
+        seen.command5 = Button("Command5")->isEnabled();
+        seen.command2 = Button("Command2")->isEnabled();
+        seen.command6 = Button("Command6")->isEnabled();
+        Click("Command6");
+        ++step;
+        break;
+      case 1:
+        if (!form->isVisible() && tray->iconShown) {
+          seen.wentToTray = true;
+          tray->press(TrayPress::kLeft);
+          ++step;
+        }
+        break;
+      case 2:
+        seen.cameBack = form->isVisible() && !tray->iconShown;
+        endClicked = std::chrono::steady_clock::now();
+        Click("Command2");
+        ++step;
+        break;
     }
   });
+  probe.start(10);
+
   Click("Command1");
-  EXPECT_TRUE(abandoned);
+  const auto unwound = std::chrono::steady_clock::now() - endClicked;
+
+  EXPECT_EQ(seen.caption, "PROXY情報の取得中[Anonymous]");
+  EXPECT_FALSE(seen.command1);
+  EXPECT_FALSE(seen.command3);
+  EXPECT_FALSE(seen.command4);
+  EXPECT_FALSE(seen.command5);
+  EXPECT_TRUE(seen.command2);
+  EXPECT_TRUE(seen.command6);
+  EXPECT_TRUE(seen.wentToTray);
+  EXPECT_TRUE(seen.cameBack);
+  ASSERT_EQ(step, 3);
+  EXPECT_EQ(lastRun.outcome, Outcome::kAbandoned);
+  EXPECT_LT(unwound, std::chrono::seconds(2)) << "the hanging download was left at once";
   EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->ProcessEvents());
 }
 
 TEST_F(Form1Test, ClosingTheWindowEndsTheProgramLikeTheEndButton) {
-  MakeWithQuickRun();
+  Make();
   form->close();
   EXPECT_FALSE(form->isVisible());
   EXPECT_FALSE(form->ProcessEvents());
@@ -238,7 +312,7 @@ TEST_F(Form1Test, ClosingTheWindowEndsTheProgramLikeTheEndButton) {
 }
 
 TEST_F(Form1Test, MinimiseButtonSendsTheWindowToTheTrayAndAPressBringsItBack) {
-  MakeWithQuickRun();
+  Make();
   for (int trip = 1; trip <= 2; ++trip) {
     Click("Command6");
     QTRY_VERIFY(!form->isVisible());
@@ -257,14 +331,14 @@ TEST_F(Form1Test, MinimiseButtonSendsTheWindowToTheTrayAndAPressBringsItBack) {
 }
 
 TEST_F(Form1Test, MinimisingThroughTheWindowSystemAlsoGoesToTheTray) {
-  MakeWithQuickRun();
+  Make();
   form->setWindowState(Qt::WindowMinimized);
   QTRY_VERIFY(!form->isVisible());
   EXPECT_EQ(tray->adds, 1);
 }
 
 TEST_F(Form1Test, WithoutATrayTheMinimisedWindowStaysReachable) {
-  MakeWithQuickRun(/*trayAvailable=*/false);
+  Make(/*trayAvailable=*/false);
   Click("Command6");
   QCoreApplication::processEvents();
   EXPECT_TRUE(form->isMinimized());
@@ -273,7 +347,7 @@ TEST_F(Form1Test, WithoutATrayTheMinimisedWindowStaysReachable) {
 }
 
 TEST_F(Form1Test, CountdownAndRunsGoOnInTheTray) {
-  MakeWithQuickRun();
+  Make();
   Click("Command6");
   QTRY_VERIFY(!form->isVisible());
   state.secondsLeft = 1;
