@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Drives the real palisor program under Xvfb with trayer as the notification area.
 
-    e2e_window.py PALISOR_EXECUTABLE ARTEFACT_DIR
+    e2e_window.py PALISOR_EXECUTABLE ARTEFACT_DIR TEST_SERVERS_DIR
 
 Checks the countdown caption, stop and start, the trip to the tray and back, and the end
-button. Screenshots of the window and of the tray go to ARTEFACT_DIR. Exits 77 (skipped)
-when the X tools are missing.
+button in the middle of a run whose download hangs on the local HTTP test server.
+Screenshots of the window and of the tray go to ARTEFACT_DIR. Exits 77 (skipped) when the
+X tools are missing.
 """
 import os
 import re
@@ -122,7 +123,29 @@ def caption_count(caption):
     return int(match.group(1)) if match else None
 
 
-def drive(desktop, program, scratch, artefacts):
+def start_stalling_list(desktop, servers, scratch):
+    """The local HTTP test server; returns the address of a list that never answers."""
+    root = Path(scratch) / "lists"
+    root.mkdir()
+    server = subprocess.Popen([sys.executable, str(Path(servers) / "http_server.py"), str(root)],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    desktop.processes.append(server)
+    port = server.stdout.readline().strip()
+    if not port.isdigit():
+        raise Failure("the HTTP test server did not start")
+    return f"http://127.0.0.1:{port}/stall"
+
+
+def write_settings(scratch, anonymous_list):
+    """Only the Anonymous list, no upload, so a run goes nowhere but the local server."""
+    lines = ["[FTP]", "FTPSW=0", "[URL]", "URL1=" + anonymous_list, "MODE1=-1"]
+    lines += [f"MODE{n}=0" for n in range(2, 7)]
+    lines += ["[CNT]"] + [f"IPG_{c}=0" for c in ("JP", "CN", "HK", "TW", "KR")]
+    (Path(scratch) / "palisor.ini").write_bytes(("\r\n".join(lines) + "\r\n").encode("ascii"))
+
+
+def drive(desktop, program, servers, scratch, artefacts):
+    write_settings(scratch, start_stalling_list(desktop, servers, scratch))
     palisor = desktop.start([program], cwd=scratch)
     pid = str(palisor.pid)
 
@@ -181,6 +204,8 @@ def drive(desktop, program, scratch, artefacts):
     desktop.screenshot(artefacts / "restored.png")
 
     left, top, width, height = desktop.geometry(window)
+    press("手動実行")
+    wait_for("the run to hang on its download", caption_is("PROXY情報の取得中[Anonymous]"))
     press("終了")
     code = wait_for("the program to end", lambda: palisor.poll() is not None and [palisor.returncode])
     if code != [0]:
@@ -188,7 +213,7 @@ def drive(desktop, program, scratch, artefacts):
 
 
 def main():
-    program, artefacts = str(Path(sys.argv[1]).resolve()), Path(sys.argv[2])
+    program, artefacts, servers = str(Path(sys.argv[1]).resolve()), Path(sys.argv[2]), sys.argv[3]
     missing = [tool for tool in TOOLS if shutil.which(tool) is None]
     if missing:
         print("skipped: missing " + " ".join(missing))
@@ -198,7 +223,7 @@ def main():
         desktop = None
         try:
             desktop = Desktop(scratch)
-            drive(desktop, program, scratch, artefacts)
+            drive(desktop, program, servers, scratch, artefacts)
         except (Failure, OSError, subprocess.TimeoutExpired) as error:
             if desktop is not None:
                 desktop.screenshot(artefacts / "failure.png")
