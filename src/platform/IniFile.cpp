@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "platform/AtomicFile.h"
@@ -118,9 +119,9 @@ class LineCursor final {
       return false;
     }
     line.begin = pos_;
-    line.end = text_.find_first_of("\r\n", pos_);
-    if (line.end == std::string_view::npos) {
-      line.end = line.next = text_.size();
+    line.end = FindLineEnd(pos_);
+    if (line.end == text_.size()) {
+      line.next = line.end;
     } else if (text_[line.end] == '\r' && line.end + 1 < text_.size() &&
                text_[line.end + 1] == '\n') {
       line.next = line.end + 2;
@@ -132,8 +133,26 @@ class LineCursor final {
   }
 
  private:
+  // The first CR or LF from `from`, or the end of the text. memchr keeps large files fast;
+  // the next LF is remembered, so a file of lone CRs is not searched to its end per line.
+  std::size_t FindLineEnd(std::size_t from) {
+    if (from > nextLf_ || !lfSearched_) {
+      nextLf_ = Find('\n', from, text_.size());
+      lfSearched_ = true;
+    }
+    return Find('\r', from, nextLf_);
+  }
+
+  // The first `c` in [from, to), or `to`.
+  std::size_t Find(char c, std::size_t from, std::size_t to) const {
+    const void* found = std::memchr(text_.data() + from, c, to - from);
+    return found ? static_cast<std::size_t>(static_cast<const char*>(found) - text_.data()) : to;
+  }
+
   std::string_view text_;
   std::size_t pos_ = 0;
+  std::size_t nextLf_ = 0;
+  bool lfSearched_ = false;
 };
 
 enum class LineKind { kBlank, kComment, kSection, kKey, kOther };
