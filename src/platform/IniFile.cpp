@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "platform/AtomicFile.h"
@@ -85,6 +86,14 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    c = LowerAscii(c);
+  }
+  return lower;
+}
+
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) {
     return false;
@@ -108,8 +117,9 @@ struct Line {
 
 class LineCursor final {
  public:
-  explicit LineCursor(std::string_view text) : text_(text) {
-    if (text_.starts_with(kUtf8Bom)) {
+  // Lines of `text` from `from`; a UTF-8 byte-order mark at the start of the file is skipped.
+  explicit LineCursor(std::string_view text, std::size_t from = 0) : text_(text), pos_(from) {
+    if (pos_ == 0 && text_.starts_with(kUtf8Bom)) {
       pos_ = kUtf8Bom.size();
     }
   }
@@ -150,7 +160,7 @@ class LineCursor final {
   }
 
   std::string_view text_;
-  std::size_t pos_ = 0;
+  std::size_t pos_;
   std::size_t nextLf_ = 0;
   bool lfSearched_ = false;
 };
@@ -188,48 +198,71 @@ ParsedLine Parse(std::string_view text, const Line& line) {
   return parsed;
 }
 
-// Where a key stands in the file: only the first section of the name is searched, lines
-// before any section belong to none, and the first of two equal keys wins.
-struct KeyLocation {
-  bool sectionFound = false;
-  bool keyFound = false;
-  Line keyLine;
-  std::size_t valueBegin = 0;
-  // The last key line of the section, or its section line when it has no keys: a new key
-  // goes right after it.
-  Line anchor;
+// The first copy of a section: only it is searched. Its keys are the lines after its
+// section line up to the next section line.
+struct SectionSpan {
+  bool found = false;
+  Line header;
+  std::size_t end = 0;
 };
 
-KeyLocation Locate(std::string_view text, std::string_view section, std::string_view key) {
-  KeyLocation where;
+SectionSpan FindSection(std::string_view text, std::string_view section) {
+  SectionSpan span;
   LineCursor cursor(text);
   Line line;
   while (cursor.Next(line)) {
     const ParsedLine parsed = Parse(text, line);
-    if (parsed.kind == LineKind::kSection) {
-      if (where.sectionFound) {
-        break;
-      }
-      if (EqualIgnoringCase(parsed.name, section)) {
-        where.sectionFound = true;
-        where.anchor = line;
-      }
-    } else if (where.sectionFound && parsed.kind == LineKind::kKey) {
-      if (EqualIgnoringCase(parsed.name, key)) {
-        where.keyFound = true;
-        where.keyLine = line;
-        where.valueBegin = parsed.valueBegin;
-        break;
-      }
-      where.anchor = line;
+    if (parsed.kind != LineKind::kSection) {
+      continue;
     }
+    if (span.found) {
+      span.end = line.begin;
+      return span;
+    }
+    if (EqualIgnoringCase(parsed.name, section)) {
+      span.found = true;
+      span.header = line;
+    }
+  }
+  span.end = text.size();
+  return span;
+}
+
+struct KeyLocation {
+  bool found = false;
+  Line line;
+  std::size_t valueBegin = 0;
+  std::optional<Line> lastKey;  // when not found: a new key goes right after this line
+};
+
+// Looks for `key` among the lines [begin, end) of one section body; the first of two equal
+// keys wins.
+KeyLocation FindKey(std::string_view text, std::size_t begin, std::size_t end,
+                    std::string_view key) {
+  KeyLocation where;
+  const std::string_view body = text.substr(0, end);
+  LineCursor cursor(body, begin);
+  Line line;
+  while (cursor.Next(line)) {
+    const ParsedLine parsed = Parse(body, line);
+    if (parsed.kind != LineKind::kKey) {
+      continue;
+    }
+    if (EqualIgnoringCase(parsed.name, key)) {
+      where.found = true;
+      where.line = line;
+      where.valueBegin = parsed.valueBegin;
+      return where;
+    }
+    where.lastKey = line;
   }
   return where;
 }
 
 // Blanks trimmed, then one outer pair of the same quote mark removed, then the length cut.
-std::string CleanValue(std::string_view raw) {
-  std::string_view value = TrimBlanks(raw);
+std::string ValueAt(std::string_view text, const KeyLocation& where) {
+  std::string_view value =
+      TrimBlanks(text.substr(where.valueBegin, where.line.end - where.valueBegin));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
@@ -259,38 +292,80 @@ struct Splice {
 
 Splice PlanWrite(std::string_view text, std::string_view section, std::string_view key,
                  std::string_view value) {
-  const KeyLocation where = Locate(text, section, key);
+  const SectionSpan span = FindSection(text, section);
   const std::string_view eol = LineEndStyle(text);
   const std::string keyLine = std::string(key) + "=" + std::string(value);
   Splice splice;
-  if (where.keyFound) {
-    // The file's spelling of the key, its spacing and its line end stay; only the value changes.
-    splice.at = where.valueBegin;
-    splice.erase = where.keyLine.end - where.valueBegin;
-    splice.insert = value;
-  } else if (where.sectionFound) {
-    splice.at = where.anchor.next;
-    splice.insert = std::string(where.anchor.HasLineEnd() ? "" : eol) + keyLine + std::string(eol);
-  } else {
+  if (!span.found) {
     splice.at = text.size();
     const std::string_view content = text.starts_with(kUtf8Bom) ? text.substr(3) : text;
     const bool endsOpen = !content.empty() && content.back() != '\n' && content.back() != '\r';
     splice.insert = std::string(endsOpen ? eol : "") + "[" + std::string(section) + "]" +
                     std::string(eol) + keyLine + std::string(eol);
+    return splice;
   }
+  const KeyLocation where = FindKey(text, span.header.next, span.end, key);
+  if (where.found) {
+    // The file's spelling of the key, its spacing and its line end stay; only the value changes.
+    splice.at = where.valueBegin;
+    splice.erase = where.line.end - where.valueBegin;
+    splice.insert = value;
+    return splice;
+  }
+  const Line anchor = where.lastKey.value_or(span.header);
+  splice.at = anchor.next;
+  splice.insert = std::string(anchor.HasLineEnd() ? "" : eol) + keyLine + std::string(eol);
   return splice;
 }
 
 }  // namespace
 
+IniSnapshot::IniSnapshot(const std::filesystem::path& file) {
+  if (ReadWholeFile(file, bytes_) != FileState::kRead) {
+    bytes_.clear();
+    return;
+  }
+  // One pass over the file: the body of the first copy of every section.
+  Body* open = nullptr;
+  LineCursor cursor(bytes_);
+  Line line;
+  while (cursor.Next(line)) {
+    const ParsedLine parsed = Parse(bytes_, line);
+    if (parsed.kind != LineKind::kSection) {
+      continue;
+    }
+    if (open != nullptr) {
+      open->end = line.begin;
+    }
+    const auto [it, first] = bodies_.try_emplace(LowerCase(parsed.name), Body{line.next, 0});
+    open = first ? &it->second : nullptr;
+  }
+  if (open != nullptr) {
+    open->end = bytes_.size();
+  }
+}
+
+std::string IniSnapshot::Get(std::string_view section, std::string_view key,
+                             std::string_view fallback) const {
+  if (const auto body = bodies_.find(LowerCase(section)); body != bodies_.end()) {
+    const KeyLocation where = FindKey(bytes_, body->second.begin, body->second.end, key);
+    if (where.found) {
+      return ValueAt(bytes_, where);
+    }
+  }
+  return std::string(fallback.substr(0, kIniValueMax));
+}
+
 std::string GetProfileString(std::string_view section, std::string_view key,
                              std::string_view fallback, const std::filesystem::path& file) {
   std::string text;
   if (ReadWholeFile(file, text) == FileState::kRead) {
-    const KeyLocation where = Locate(text, section, key);
-    if (where.keyFound) {
-      return CleanValue(
-          std::string_view(text).substr(where.valueBegin, where.keyLine.end - where.valueBegin));
+    const SectionSpan span = FindSection(text, section);
+    if (span.found) {
+      const KeyLocation where = FindKey(text, span.header.next, span.end, key);
+      if (where.found) {
+        return ValueAt(text, where);
+      }
     }
   }
   return std::string(fallback.substr(0, kIniValueMax));

@@ -42,14 +42,14 @@ std::string EmptyIfBlank(std::string text) {
   return IsBlank(text) ? std::string() : text;
 }
 
-// Reads one key of a single file, in the order the load has always read them.
+// Reads the keys of one settings file as ReadIniValue would, the file read only once.
 class KeyReader final {
  public:
-  explicit KeyReader(std::string_view file) : file_(file) {}
+  explicit KeyReader(std::string_view file) : snapshot_(NativePath(file)) {}
 
   std::string Text(std::string_view section, std::string_view key,
                    std::string_view fallback) const {
-    return ReadIniValue(section, key, file_, fallback);
+    return snapshot_.Get(section, key, fallback);
   }
   bool Flag(std::string_view section, std::string_view key, std::string_view fallback) const {
     return ReadFlag(Text(section, key, fallback));
@@ -64,7 +64,7 @@ class KeyReader final {
   }
 
  private:
-  std::string_view file_;
+  IniSnapshot snapshot_;
 };
 
 }  // namespace

@@ -80,8 +80,11 @@ TEST(IniRead, HandWrittenFileFollowsTheProfileRules) {
       {"EDIT", "CHARBF", kAbsent},           // missing section
       {"URL", "URL4", kAbsent},              // missing key
   };
+  const IniSnapshot snapshot(file);  // reads many keys of the file by the same rules
   for (const auto& c : cases) {
     EXPECT_EQ(GetProfileString(c.section, c.key, kAbsent, file), c.expected)
+        << "[" << c.section << "] " << c.key;
+    EXPECT_EQ(snapshot.Get(c.section, c.key, kAbsent), c.expected)
         << "[" << c.section << "] " << c.key;
   }
 }
@@ -95,6 +98,7 @@ TEST(IniRead, ValueIsCutTo126BytesAndAByteOrderMarkIsSkipped) {
   EXPECT_EQ(GetProfileString("FTP", "LONG", "", file), std::string(kIniValueMax, 'x'));
   EXPECT_EQ(GetProfileString("FTP", "QUOTED", "", file), std::string(kIniValueMax, 'x'));
   EXPECT_EQ(GetProfileString("FTP", "MISSING", longValue, file).size(), kIniValueMax);
+  EXPECT_EQ(IniSnapshot(file).Get("FTP", "QUOTED", ""), std::string(kIniValueMax, 'x'));
 }
 
 TEST(IniRead, AnyProblemWithTheFileGivesTheDefault) {
@@ -107,6 +111,8 @@ TEST(IniRead, AnyProblemWithTheFileGivesTheDefault) {
   const auto fifo = dir / "fifo.ini";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(GetProfileString("FTP", "SVNAME", "fallback", fifo), "fallback");
+  EXPECT_EQ(IniSnapshot(fifo).Get("FTP", "SVNAME", "fallback"), "fallback");
+  EXPECT_EQ(IniSnapshot(dir.path()).Get("FTP", "SVNAME", "fallback"), "fallback");
 
   const auto locked = dir / "locked.ini";
   WriteBytes(locked, "[FTP]\nSVNAME=secret\n");
