@@ -38,8 +38,9 @@ class IniSnapshot final {
 };
 
 // Writes `value` exactly as passed, replacing the key in place or adding it; every other
-// byte of the file stays. Refuses names and values holding CR or LF. The file is replaced
-// atomically; a new file is readable by its owner only.
+// byte of the file stays. Lines it adds end like the file's first line (LF in a new file).
+// Refuses names and values holding CR or LF. The file is replaced atomically; a new file is
+// readable by its owner only.
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::filesystem::path& file);
 
