@@ -298,7 +298,8 @@ Splice PlanWrite(std::string_view text, std::string_view section, std::string_vi
   Splice splice;
   if (!span.found) {
     splice.at = text.size();
-    const std::string_view content = text.starts_with(kUtf8Bom) ? text.substr(3) : text;
+    const std::string_view content =
+        text.starts_with(kUtf8Bom) ? text.substr(kUtf8Bom.size()) : text;
     const bool endsOpen = !content.empty() && content.back() != '\n' && content.back() != '\r';
     splice.insert = std::string(endsOpen ? eol : "") + "[" + std::string(section) + "]" +
                     std::string(eol) + keyLine + std::string(eol);
