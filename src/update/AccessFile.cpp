@@ -92,8 +92,10 @@ bool CountryGroupEnabled(const Settings& s) {
 // One generation: the output being written and the list-line count shared by all groups.
 class Generation final {
  public:
-  Generation(AtomicFile& out, Settings& settings, Host& host)
-      : out_(out), settings_(settings), host_(host) {}
+  // The settings are copied: the settings dialog stays usable during a run, and confirming
+  // it must not change the format halfway through the file.
+  Generation(AtomicFile& out, Settings& record, Host& host)
+      : out_(out), record_(record), settings_(record), host_(host) {}
 
   StageResult Run(std::string countryText, std::string proxyText, std::string overseasText) {
     if (StageResult head = CopyUserFile(kHeadFile); !head.ok()) {
@@ -149,11 +151,14 @@ class Generation final {
     }
   }
 
-  // The record keeps the normalised forms; a later save writes them.
+  // The record keeps the normalised forms, of what it holds now, so an edit made meanwhile
+  // is not lost; a later save writes them.
   void PrepareAffixes() {
     maskSuffix_ = settings_.MASK == 32 ? std::string() : '/' + std::to_string(settings_.MASK);
-    settings_.CHARBF = NormalisedPrefix(settings_.CHARBF, settings_.SPC_PREV);
-    settings_.CHARAF = NormalisedSuffix(settings_.CHARAF, settings_.SPC_NEXT);
+    record_.CHARBF = NormalisedPrefix(record_.CHARBF, settings_.SPC_PREV);
+    record_.CHARAF = NormalisedSuffix(record_.CHARAF, settings_.SPC_NEXT);
+    settings_.CHARBF = record_.CHARBF;
+    settings_.CHARAF = record_.CHARAF;
   }
 
   StageResult WriteGroup(std::string text, const char* tempName, LineFormat format) {
@@ -227,7 +232,8 @@ class Generation final {
   }
 
   AtomicFile& out_;
-  Settings& settings_;
+  Settings& record_;
+  Settings settings_;
   Host& host_;
   // 64 bits: LISTMAX may be the largest 32-bit number, and the count goes one past it.
   std::int64_t lineNo_ = 1;

@@ -33,6 +33,9 @@ class RecordingHost final : public Host {
   void SetTimerInterval(int) override { Record("timer"); }
   bool ProcessEvents() override {
     Record("events");
+    if (onEvents) {
+      onEvents();
+    }
     return ++eventCalls != endProgramAt;
   }
 
@@ -40,7 +43,8 @@ class RecordingHost final : public Host {
   bool keepLog = true;
   std::string lastCaption;
   int eventCalls = 0;
-  int endProgramAt = 0;  // the call of ProcessEvents on which the user ends the program
+  int endProgramAt = 0;            // the call of ProcessEvents on which the user ends the program
+  std::function<void()> onEvents;  // what the user does while events are processed
 
  private:
   void Record(const std::string& what) {
@@ -255,6 +259,20 @@ TEST_F(AccessFileRun, EventsBeforeEachUserLineCaptionAfterEachListLine) {
   ASSERT_TRUE(Generate("", "1.1.1.1\n2.2.2.2\n").ok());
   EXPECT_EQ(host.log, (std::vector<std::string>{"events", "events", "events", "解析中(2件)",
                                                 "events", "解析中(3件)", "events"}));
+}
+
+TEST_F(AccessFileRun, SettingsConfirmedDuringTheRunDoNotChangeTheFileHalfway) {
+  settings.MODE4 = true;
+  host.onEvents = [this] {
+    settings.CHARBF = "allow from ";
+    settings.LINESEP = "|";
+    settings.LISTMAX = 1;
+    settings.MASK = 16;
+    settings.MODE4 = false;
+  };
+  ASSERT_TRUE(Generate("", "1.1.1.1\n2.2.2.2\n", "3.3.3.3\n").ok());
+  EXPECT_EQ(Output(), "deny from 1.1.1.1\ndeny from 2.2.2.2\ndeny from 3.3.3.3\n");
+  EXPECT_EQ(settings.CHARBF, "allow from ");  // the user's edit stays for the next run
 }
 
 TEST_F(AccessFileRun, OutputThatCannotBeOpenedStopsBeforeAnyOtherStep) {
