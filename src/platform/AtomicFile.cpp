@@ -59,18 +59,20 @@ std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target, 
     error = "no output file named";
     return std::nullopt;
   }
-  const auto real = ResolveLinks(target);
   struct stat existing {};
-  const bool exists = ::stat(real.c_str(), &existing) == 0;
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
 
+  // A device is opened by the name given: links such as /dev/stdout -> /proc/self/fd/1 ->
+  // "pipe:[n]" lead nowhere when followed by hand.
   if (exists && !S_ISREG(existing.st_mode)) {
-    const int fd = ::open(real.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
-      error = Describe(real, errno);
+      error = Describe(target, errno);
       return std::nullopt;
     }
-    return AtomicFile(fd, real, {});
+    return AtomicFile(fd, target, {});
   }
+  const auto real = ResolveLinks(target);
   if (exists && ::access(real.c_str(), W_OK) != 0) {
     error = Describe(real, errno);
     return std::nullopt;

@@ -393,6 +393,26 @@ TEST_F(AccessFileSafety, FullDeviceIsAFailedGeneration) {
   EXPECT_TRUE(FileNames(dir()).empty());
 }
 
+TEST_F(AccessFileSafety, DeviceOutputIsWrittenInPlace) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  settings.LCFILE = "/dev/stdout";
+  const int exit = RunInChild([&] {
+    ::close(pipeFds[0]);
+    if (::dup2(pipeFds[1], STDOUT_FILENO) < 0) {
+      return 2;
+    }
+    return Generate("", "1.1.1.1\n").ok() ? 0 : 1;
+  });
+  ::close(pipeFds[1]);
+  std::string written(64, '\0');
+  const ssize_t n = ::read(pipeFds[0], written.data(), written.size());
+  ::close(pipeFds[0]);
+  EXPECT_EQ(exit, 0);
+  EXPECT_EQ(written.substr(0, n > 0 ? n : 0), "deny from 1.1.1.1\n");
+  EXPECT_TRUE(FileNames(dir()).empty());
+}
+
 TEST_F(AccessFileSafety, ExistingOutputTheUserMayNotWriteCannotBeOpened) {
   WriteBytes("htaccess.txt", "previous\n");
   std::filesystem::permissions("htaccess.txt", std::filesystem::perms(0444));
