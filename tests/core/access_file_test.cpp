@@ -16,10 +16,10 @@
 namespace palisor {
 namespace {
 
-using testing::FileNames;
-using testing::ReadBytes;
-using testing::RunInChild;
-using testing::WriteBytes;
+using test::FileNames;
+using test::ReadBytes;
+using test::RunInChild;
+using test::WriteBytes;
 using namespace std::string_literals;
 
 // Records what generation tells the window, and can play the user ending the program.
@@ -67,7 +67,7 @@ Settings LoadedDefaults() {
   return s;
 }
 
-class AccessFileTest : public testing::ScratchWorkingDir {
+class AccessFileTest : public test::ScratchWorkingDir {
  protected:
   StageResult Generate(std::string country, std::string proxy, std::string overseas = "") {
     return WriteAccessFile(std::move(country), std::move(proxy), std::move(overseas), settings,

@@ -10,11 +10,11 @@
 namespace palisor {
 namespace {
 
-using testing::FileNames;
-using testing::ReadBytes;
-using testing::WriteBytes;
+using test::FileNames;
+using test::ReadBytes;
+using test::WriteBytes;
 
-using AtomicFileReplace = testing::ScratchWorkingDir;
+using AtomicFileReplace = test::ScratchWorkingDir;
 
 bool WriteWhole(const std::filesystem::path& target, std::string_view bytes, std::string& error) {
   auto file = AtomicFile::Open(target, error);

@@ -13,12 +13,12 @@ namespace {
 
 using Ends = LineReader::Ends;
 
-class LineReaderTest : public testing::ScratchWorkingDir {
+class LineReaderTest : public test::ScratchWorkingDir {
  protected:
   // Every line of `bytes`, read in chunks of `chunkSize` so that line ends straddle reads.
   static std::vector<std::string> Lines(const std::string& bytes, Ends ends,
                                         std::size_t chunkSize) {
-    testing::WriteBytes("lines.txt", bytes);
+    test::WriteBytes("lines.txt", bytes);
     int err = 0;
     auto reader = LineReader::Open("lines.txt", ends, err, chunkSize);
     EXPECT_TRUE(reader.has_value()) << err;
