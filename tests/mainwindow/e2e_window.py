@@ -123,8 +123,20 @@ def caption_count(caption):
     return int(match.group(1)) if match else None
 
 
+def connected_to(port):
+    """Whether some local client holds an established TCP connection to `port` on 127.0.0.1."""
+    with open("/proc/net/tcp") as table:
+        for line in table.readlines()[1:]:
+            fields = line.split()
+            remote_port, state = int(fields[2].split(":")[1], 16), fields[3]
+            if remote_port == port and state == "01":
+                return True
+    return False
+
+
 def start_stalling_list(desktop, servers, scratch):
-    """The local HTTP test server; returns the address of a list that never answers."""
+    """The local HTTP test server; returns its port and the address of a list that never
+    answers."""
     root = Path(scratch) / "lists"
     root.mkdir()
     server = subprocess.Popen([sys.executable, str(Path(servers) / "http_server.py"), str(root)],
@@ -133,7 +145,7 @@ def start_stalling_list(desktop, servers, scratch):
     port = server.stdout.readline().strip()
     if not port.isdigit():
         raise Failure("the HTTP test server did not start")
-    return f"http://127.0.0.1:{port}/stall"
+    return int(port), f"http://127.0.0.1:{port}/stall"
 
 
 def write_settings(scratch, anonymous_list):
@@ -145,7 +157,8 @@ def write_settings(scratch, anonymous_list):
 
 
 def drive(desktop, program, servers, scratch, artefacts):
-    write_settings(scratch, start_stalling_list(desktop, servers, scratch))
+    server_port, stalling_list = start_stalling_list(desktop, servers, scratch)
+    write_settings(scratch, stalling_list)
     palisor = desktop.start([program], cwd=scratch)
     pid = str(palisor.pid)
 
@@ -205,7 +218,8 @@ def drive(desktop, program, servers, scratch, artefacts):
 
     left, top, width, height = desktop.geometry(window)
     press("手動実行")
-    wait_for("the run to hang on its download", caption_is("PROXY情報の取得中[Anonymous]"))
+    wait_for("the run to start its download", caption_is("PROXY情報の取得中[Anonymous]"))
+    wait_for("the download to hang on the local server", lambda: connected_to(server_port))
     press("終了")
     code = wait_for("the program to end", lambda: palisor.poll() is not None and [palisor.returncode])
     if code != [0]:
