@@ -7,12 +7,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <set>
+#include <vector>
 #include <string>
 
 #include "support/RecordingHost.h"
 #include "support/TestServers.h"
-#include "support/WorkingDirectory.h"
+#include "support/ScratchWorkingDir.h"
 #include "update/RunUpdate.h"
 
 namespace palisor {
@@ -24,14 +24,6 @@ using namespace std::string_literals;
 constexpr const char* kOutput = "htaccess.txt";
 const std::string kPrevious = "deny from 192.0.2.1\n";
 constexpr const char* kAnonymousCaption = "PROXY情報の取得中[Anonymous]";
-
-std::set<std::string> FilesIn(const std::filesystem::path& directory) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
-}
 
 // Compares without printing megabytes: the sizes and where the bytes first differ.
 ::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
@@ -46,10 +38,12 @@ std::set<std::string> FilesIn(const std::filesystem::path& directory) {
                                        << " were expected, first difference at byte " << at;
 }
 
-class HostileListTest : public ::testing::Test {
+class HostileListTest : public test::ScratchWorkingDir {
  protected:
-  HostileListTest() {
-    work.Write(kOutput, kPrevious);
+  void SetUp() override {
+    test::ScratchWorkingDir::SetUp();
+    test::WriteBytes(kOutput, kPrevious);
+    host.keepLog = false;  // a million lines would make a million entries
     Settings& s = state.settings;
     s.LCFILE = ".\\htaccess.txt";
     s.CHARBF = "deny from ";
@@ -79,26 +73,24 @@ class HostileListTest : public ::testing::Test {
   void ExpectCleanEnd() const {
     EXPECT_TRUE(host.Idle());
     EXPECT_EQ(state.secondsLeft, 3600);
-    EXPECT_EQ(FilesIn(work.path()), std::set<std::string>{kOutput});
+    EXPECT_EQ(test::FileNames(dir()), std::vector<std::string>{kOutput});
   }
 
   void ExpectFailedCleanly(const RunReport& report, std::string_view caption) const {
     EXPECT_EQ(report.outcome, Outcome::kFailed);
     EXPECT_FALSE(report.error.empty());
-    EXPECT_EQ(host.caption(), caption);
-    EXPECT_TRUE(SameBytes(test::ReadBytes(work / kOutput), kPrevious));
+    EXPECT_EQ(host.lastCaption, caption);
+    EXPECT_TRUE(SameBytes(test::ReadBytes(dir() / kOutput), kPrevious));
     ExpectCleanEnd();
   }
 
   void ExpectWritten(const RunReport& report, const std::string& expected) const {
     ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
-    EXPECT_EQ(host.caption(), "待機中");
-    EXPECT_TRUE(SameBytes(test::ReadBytes(work / kOutput), expected));
+    EXPECT_EQ(host.lastCaption, "待機中");
+    EXPECT_TRUE(SameBytes(test::ReadBytes(dir() / kOutput), expected));
     ExpectCleanEnd();
   }
 
-  test::ScratchDir work;
-  test::WorkingDirectory inWork{work.path()};
   test::ScratchDir root;
   test::HttpServer server{root.path()};
   Module1 state;

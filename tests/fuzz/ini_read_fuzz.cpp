@@ -28,6 +28,8 @@ void CheckOneKey(std::string_view section, std::string_view key, std::string_vie
     FUZZ_CHECK(contents.find(value) != std::string_view::npos);
   }
   FUZZ_CHECK(ReadIniValue(section, key, file.string(), kFallback) == value);
+  // The load's one-pass reading agrees with the reading of one key.
+  FUZZ_CHECK(IniSnapshot(file).Get(section, key, kFallback) == value);
 }
 
 // Whatever the file holds, the record meets its clamps.

@@ -1,58 +1,70 @@
 #pragma once
 
-// A host for whole update runs in tests: it keeps what the window would show (the caption,
-// the buttons, the timer) and counts, without storing, the captions a long run sets.
-
 #include <array>
-#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "update/Host.h"
 
 namespace palisor::test {
 
+// Records what an update run tells its window, and can play the user ending the program.
 class RecordingHost final : public Host {
  public:
   void SetCaption(std::string_view caption) override {
-    caption_ = caption;
-    ++captionsSet_;
+    lastCaption = caption;
+    Record(lastCaption);
   }
   void EnableButton(RunButton button, bool enabled) override {
-    enabled_[static_cast<std::size_t>(button)] = enabled;
+    static const char* const kNames[] = {"Command1", "Command3", "Command4", "Command5"};
+    buttonEnabled[static_cast<std::size_t>(button)] = enabled;
+    Record(std::string(enabled ? "enable " : "disable ") + kNames[static_cast<int>(button)]);
   }
-  void SetTimerInterval(int milliseconds) override { timerInterval_ = milliseconds; }
+  void SetTimerInterval(int milliseconds) override {
+    timerInterval = milliseconds;
+    Record("timer " + std::to_string(milliseconds));
+  }
   bool ProcessEvents() override {
-    ++eventPasses_;
-    return true;
+    Record("events");
+    if (onEvents) {
+      onEvents();
+    }
+    return ++eventCalls != endProgramAt;
   }
 
-  // Shows a window in the middle of a run (buttons disabled, timer stopped), so that a run
-  // that forgets to restore any of them is seen.
-  void PretendBusy() {
-    enabled_.fill(false);
-    timerInterval_ = 0;
-  }
   // The four buttons enabled and the timer ticking once a second, as after every run.
   bool Idle() const {
-    for (const bool enabled : enabled_) {
+    for (const bool enabled : buttonEnabled) {
       if (!enabled) {
         return false;
       }
     }
-    return timerInterval_ == 1000;
+    return timerInterval == 1000;
+  }
+  // Shows the window as in the middle of a run, so that a run that forgets to give any of
+  // it back is seen.
+  void PretendBusy() {
+    buttonEnabled.fill(false);
+    timerInterval = 0;
   }
 
-  const std::string& caption() const { return caption_; }
-  std::size_t captionsSet() const { return captionsSet_; }
-  std::size_t eventPasses() const { return eventPasses_; }
+  std::vector<std::string> log;
+  std::array<bool, 4> buttonEnabled{true, true, true, true};  // kept with or without the log
+  bool keepLog = true;
+  std::string lastCaption;
+  int timerInterval = -1;
+  int eventCalls = 0;
+  int endProgramAt = 0;            // the call of ProcessEvents on which the user ends the program
+  std::function<void()> onEvents;  // what the user does while events are processed
 
  private:
-  std::string caption_;
-  std::size_t captionsSet_ = 0;
-  std::size_t eventPasses_ = 0;
-  std::array<bool, 4> enabled_{true, true, true, true};
-  int timerInterval_ = 1000;
+  void Record(const std::string& what) {
+    if (keepLog) {
+      log.push_back(what);
+    }
+  }
 };
 
 }  // namespace palisor::test
