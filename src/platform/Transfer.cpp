@@ -147,8 +147,7 @@ Coding CodingNamed(std::string_view name) {
 
 // Keeps the Content-Encoding of the last response (a redirect's headers come first), lower
 // case and without blanks.
-std::size_t KeepContentEncoding(char* data, std::size_t size, std::size_t count,
-                                void* userData) {
+std::size_t KeepContentEncoding(char* data, std::size_t size, std::size_t count, void* userData) {
   const std::size_t length = size * count;
   auto& encoding = *static_cast<std::string*>(userData);
   constexpr std::string_view kName = "content-encoding:";

@@ -7,12 +7,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "support/RecordingHost.h"
-#include "support/TestServers.h"
 #include "support/ScratchWorkingDir.h"
+#include "support/TestServers.h"
 #include "update/RunUpdate.h"
 
 namespace palisor {

@@ -62,8 +62,10 @@ Settings SettingsFrom(std::string_view bytes, std::string_view charbf, std::stri
 }
 
 std::string_view TrimSpacesOnly(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  while (!text.empty() && text.front() == ' ')
+    text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ')
+    text.remove_suffix(1);
   return text;
 }
 
@@ -127,38 +129,47 @@ Expected Layout(const Settings& s, std::optional<std::string_view> head,
   e.charaf = Normalised(s.CHARAF, s.SPC_NEXT, false);
   const std::string mask = s.MASK == 32 ? "" : "/" + std::to_string(s.MASK);
   if (head) {
-    for (const auto line : UserFileLines(*head)) e.output += std::string(line) + s.LINESEP;
+    for (const auto line : UserFileLines(*head))
+      e.output += std::string(line) + s.LINESEP;
   }
   std::int64_t lineNo = 1;
   int countrySum = 0;
-  for (int c = 0; c < kCountryCount; ++c) countrySum += s.CountryMode(static_cast<Country>(c));
+  for (int c = 0; c < kCountryCount; ++c)
+    countrySum += s.CountryMode(static_cast<Country>(c));
   if (countrySum > 0) {
     for (const auto line : ListLines(country)) {
-      if (lineNo > s.LISTMAX) break;
+      if (lineNo > s.LISTMAX)
+        break;
       e.output += std::string(TrimSpacesOnly(line)) + s.LINESEP;
       ++lineNo;
     }
   }
   const auto addresses = [&](std::string_view text) {
     for (const auto line : ListLines(text)) {
-      if (lineNo > s.LISTMAX) break;
+      if (lineNo > s.LISTMAX)
+        break;
       const std::string_view address = TrimSpacesOnly(line);
-      if (BlankOrTabs(address)) continue;  // "deny from" alone would break the whole site
+      if (BlankOrTabs(address))
+        continue;  // "deny from" alone would break the whole site
       e.output += e.charbf + std::string(address) + mask + e.charaf + s.LINESEP;
       ++lineNo;
     }
   };
-  if (s.MODE1 || s.MODE2 || s.MODE3) addresses(proxy);
-  if (!overseas.empty() && (s.MODE4 || s.MODE5 || s.MODE6)) addresses(overseas);
+  if (s.MODE1 || s.MODE2 || s.MODE3)
+    addresses(proxy);
+  if (!overseas.empty() && (s.MODE4 || s.MODE5 || s.MODE6))
+    addresses(overseas);
   if (tail) {
-    for (const auto line : UserFileLines(*tail)) e.output += std::string(line) + s.LINESEP;
+    for (const auto line : UserFileLines(*tail))
+      e.output += std::string(line) + s.LINESEP;
   }
   return e;
 }
 
 std::optional<std::string_view> OptionalPart(const std::vector<std::string_view>& parts,
                                              std::size_t index) {
-  if (index < parts.size()) return parts[index];
+  if (index < parts.size())
+    return parts[index];
   return std::nullopt;
 }
 
@@ -166,7 +177,8 @@ void PlaceUserFile(const char* name, std::optional<std::string_view> bytes) {
   const std::filesystem::path file = NativePath(name);
   std::error_code ignored;
   std::filesystem::remove(file, ignored);
-  if (bytes) WriteBytes(file, *bytes);
+  if (bytes)
+    WriteBytes(file, *bytes);
 }
 
 std::set<std::string> FilesHere() {

@@ -46,8 +46,8 @@ void CheckWholeRecord(const std::filesystem::path& file) {
     FUZZ_CHECK(urls[1].size() <= kIniValueMax && urls[2].size() <= kIniValueMax);
   }
   FUZZ_CHECK(s.CHARBF.size() <= kIniValueMax + 1);  // the space joined at load
-  for (const std::string* text : {&s.SVNAME, &s.SVUSER, &s.SVPSWD, &s.SVPATH, &s.SVFILE,
-                                  &s.LCFILE, &s.CHARAF, &s.URL1, &s.URL6, &s.LINESEP}) {
+  for (const std::string* text : {&s.SVNAME, &s.SVUSER, &s.SVPSWD, &s.SVPATH, &s.SVFILE, &s.LCFILE,
+                                  &s.CHARAF, &s.URL1, &s.URL6, &s.LINESEP}) {
     FUZZ_CHECK(text->size() <= kIniValueMax);
     FUZZ_CHECK(!HoldsLineEnd(*text) || text == &s.LINESEP);
   }

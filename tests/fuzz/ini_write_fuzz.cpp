@@ -41,8 +41,10 @@ bool IsBlank(char c) {
 
 // What reading gives back for a written value.
 std::string AsRead(std::string_view value) {
-  while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-  while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
+  while (!value.empty() && IsBlank(value.front()))
+    value.remove_prefix(1);
+  while (!value.empty() && IsBlank(value.back()))
+    value.remove_suffix(1);
   if (value.size() >= 2 && value.front() == value.back() &&
       (value.front() == '"' || value.front() == '\'')) {
     value = value.substr(1, value.size() - 2);
