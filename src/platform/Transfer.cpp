@@ -132,7 +132,7 @@ std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* 
 // How the final response's body is encoded. libcurl's own decoder takes a compressed stream
 // that stops in the middle for a whole body, which would turn a broken download into a
 // shortened list (and its last address into a network prefix), so bodies are fetched as sent
-// and inflated by InflateBody, which knows where a stream must end.
+// and inflated by DecodeBody, which knows where a stream must end.
 enum class Coding { kIdentity, kGzip, kDeflate, kUnsupported };
 
 Coding CodingNamed(std::string_view name) {
