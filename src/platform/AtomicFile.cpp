@@ -41,10 +41,10 @@ bool WriteAll(int fd, std::string_view bytes, int& err) {
 
 }  // namespace
 
-std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target,
-                                           std::string& error, mode_t newFileMode) {
+std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target, std::string& error,
+                                           mode_t newFileMode) {
   const auto real = ResolveLinks(target);
-  struct stat existing{};
+  struct stat existing {};
   const bool exists = ::stat(real.c_str(), &existing) == 0;
 
   if (exists && !S_ISREG(existing.st_mode)) {
@@ -97,7 +97,9 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
   other.temporary_.clear();
 }
 
-AtomicFile::~AtomicFile() { Discard(); }
+AtomicFile::~AtomicFile() {
+  Discard();
+}
 
 bool AtomicFile::Write(std::string_view bytes) {
   if (failedErrno_ != 0) {
