@@ -41,8 +41,11 @@ extern "C" void OnStopSignal(int signal) {
   stopSignal = signal;
 }
 
-// The first signal abandons the run cleanly; a second one ends the process at once.
-void InstallStopHandlers() {
+// The first stop signal abandons the run cleanly; a second one ends the process at once. A
+// reader that went away (`palisor-update | head -1`) must not kill the run half-way through
+// writing or uploading: output to it is simply lost.
+void InstallSignalHandlers() {
+  std::signal(SIGPIPE, SIG_IGN);
   struct sigaction action = {};
   action.sa_handler = OnStopSignal;
   action.sa_flags = SA_RESTART | SA_RESETHAND;
@@ -76,7 +79,7 @@ void WarnWhenSettingsMissing() {
 }
 
 int RunOnce() {
-  InstallStopHandlers();
+  InstallSignalHandlers();
   palisor::Module1 state;
   WarnWhenSettingsMissing();
   palisor::LoadSettings(state);

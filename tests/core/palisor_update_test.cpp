@@ -61,15 +61,21 @@ struct Finished {
   std::string err;
 };
 
-// One palisor-update process in `workDir`. Its standard output is a pipe, or a terminal when
-// asked; its standard error a pipe.
+// Where the command's standard output goes.
+enum class Output {
+  kPipe,
+  kTerminal,
+  kClosedPipe,  // a pipe whose reader has gone away
+};
+
+// One palisor-update process in `workDir`, its standard error a pipe.
 class Command final {
  public:
   Command(const fs::path& workDir, const std::vector<std::string>& arguments,
-          bool terminal = false) {
+          Output output = Output::kPipe) {
     int outEnds[2];
     int errEnds[2];
-    if (terminal) {
+    if (output == Output::kTerminal) {
       EXPECT_EQ(openpty(&outEnds[0], &outEnds[1], nullptr, nullptr, nullptr), 0);
     } else {
       EXPECT_EQ(pipe(outEnds), 0);
@@ -97,6 +103,11 @@ class Command final {
     posix_spawn_file_actions_destroy(&actions);
     close(outEnds[1]);
     close(errEnds[1]);
+    if (output == Output::kClosedPipe) {
+      close(outFd_);
+      outFd_ = -1;
+      outOpen_ = false;
+    }
   }
 
   ~Command() {
@@ -104,8 +115,11 @@ class Command final {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    close(outFd_);
-    close(errFd_);
+    for (int fd : {outFd_, errFd_}) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
   }
   Command(const Command&) = delete;
   Command& operator=(const Command&) = delete;
@@ -393,13 +407,26 @@ TEST_F(PalisorUpdate, OnATerminalTheCountIsRewrittenInPlace) {
   lists.Write("c1.txt", list);
   WriteSettings(FtpSection(false) + "[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
 
-  Command command(work.path(), {}, /*terminal=*/true);
+  Command command(work.path(), {}, Output::kTerminal);
   const Finished run = command.Finish();
 
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_NE(run.out.find("解析中\r\n\r解析中("), std::string::npos) << run.out;
   // The line with the count is finished, with the last count, before the next caption.
   EXPECT_NE(run.out.find("\r解析中(2001件)\r\n待機中\r\n"), std::string::npos) << run.out;
+}
+
+TEST_F(PalisorUpdate, AReaderGoingAwayDoesNotStopTheRun) {
+  lists.Write("c1.txt", "192.0.2.1\n");
+  WriteSettings(FtpSection(true) + "[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+
+  fs::create_directory(ftpHome / "public_html");
+
+  Command command(work.path(), {}, Output::kClosedPipe);
+  const Finished run = command.Finish();
+
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(Uploaded(), "deny from 192.0.2.1\n");
 }
 
 TEST_F(PalisorUpdate, InterruptedRunLeavesTheOutputAsItWas) {
