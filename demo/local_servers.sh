@@ -11,19 +11,31 @@ PALISOR_REPO=${PALISOR_REPO:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 PALISOR_PYTHON=${PALISOR_PYTHON:-/usr/bin/python3}
 SERVER_LOG=${SERVER_LOG:-/dev/null}
 
-server_pids=()
+child_pids=()
 
-stop_servers() {
+# Stops the servers, and a command still running under run_child.
+stop_children() {
   local pid
-  for pid in "${server_pids[@]}"; do
+  for pid in "${child_pids[@]}"; do
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  server_pids=()
+  child_pids=()
 }
-trap stop_servers EXIT
+trap stop_children EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+
+# Runs a command in the folder given first and returns its exit status. It runs in the
+# background so that a signal to this script is handled at once, and passed on to the
+# command, rather than after the command ends.
+run_child_in() {
+  local dir=$1
+  shift
+  (cd "$dir" && exec "$@") &
+  child_pids+=("$!")
+  wait "$!"
+}
 
 # Runs a server that prints its port on its first line and stores the port in the variable
 # named first. (No command substitution: the server must stay a child of this shell.)
@@ -34,7 +46,7 @@ start_server() {
   port_file=$(mktemp)
   "$@" >"$port_file" 2>>"$SERVER_LOG" &
   local pid=$!
-  server_pids+=("$pid")
+  child_pids+=("$pid")
   for _ in $(seq 100); do
     if [[ -s $port_file ]]; then
       printf -v "$port_variable" '%s' "$(head -n 1 "$port_file")"

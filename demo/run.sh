@@ -54,7 +54,7 @@ cat "$out/site/palisor.ini"
 
 section "palisor-update"
 status=0
-(cd "$out/site" && "$exe") || status=$?
+run_child_in "$out/site" "$exe" || status=$?
 echo "(exit status $status)"
 
 section "generated file demo-out/site/htaccess.txt"
