@@ -92,6 +92,11 @@ constexpr const char* kEtcUrlCntSections =
     "IPG_TW_URL2=http://lists.example/ipg_DENY_TW.txt\n"
     "IPG_KR_URL2=http://lists.example/ipg_DENY_KR.txt\n";
 
+// The normalisation tables save here: every write fails at once, which the step must
+// shrug off, and the record alone is checked. The written forms are checked by the tests
+// that save into a real file.
+constexpr const char* kNowhere = "/nonexistent-palisor-dir/palisor.ini";
+
 class SaveSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -135,10 +140,9 @@ TEST_F(SaveSettingsTest, IntervalFallsBackToTheDefaultOnBothSides) {
     SCOPED_TRACE(c.text);
     auto in = UneditedInputs();
     in.text7 = c.text;
-    SaveSettings(in, state_, file_);
+    SaveSettings(in, state_, kNowhere);
     EXPECT_EQ(state_.settings.TMINT, c.expected);
     EXPECT_EQ(state_.secondsLeft, c.expected);
-    EXPECT_EQ(Saved("ETC", "TMINT"), std::to_string(c.expected));
   }
 }
 
@@ -150,9 +154,8 @@ TEST_F(SaveSettingsTest, ListMaxAndMaskTakeTheirReplacements) {
     SCOPED_TRACE(c.text);
     auto in = UneditedInputs();
     in.text6 = c.text;
-    SaveSettings(in, state_, file_);
+    SaveSettings(in, state_, kNowhere);
     EXPECT_EQ(state_.settings.LISTMAX, c.expected);
-    EXPECT_EQ(Saved("URL", "LISTMAX"), std::to_string(c.expected));
   }
   const NumberCase mask[] = {{"15", 32}, {"16", 16}, {"24", 24}, {"32", 32},
                              {"33", 32}, {"ab", 32}, {"", 32},   {"9e9", 32}};
@@ -160,9 +163,8 @@ TEST_F(SaveSettingsTest, ListMaxAndMaskTakeTheirReplacements) {
     SCOPED_TRACE(c.text);
     auto in = UneditedInputs();
     in.text9 = c.text;
-    SaveSettings(in, state_, file_);
+    SaveSettings(in, state_, kNowhere);
     EXPECT_EQ(state_.settings.MASK, c.expected);
-    EXPECT_EQ(Saved("URL", "MASK"), std::to_string(c.expected));
   }
 }
 
@@ -181,7 +183,7 @@ TEST_F(SaveSettingsTest, ServerNameAndDirectoryLoseSpacesAndOneTrailingSlash) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
     in.text1 = c.input;
-    SaveSettings(in, state_, file_);
+    SaveSettings(in, state_, kNowhere);
     EXPECT_EQ(state_.settings.SVNAME, c.expected);
   }
   const TextCase paths[] = {{"/public_html/", "/public_html"},
@@ -194,9 +196,8 @@ TEST_F(SaveSettingsTest, ServerNameAndDirectoryLoseSpacesAndOneTrailingSlash) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
     in.text2 = c.input;
-    SaveSettings(in, state_, file_);
+    SaveSettings(in, state_, kNowhere);
     EXPECT_EQ(state_.settings.SVPATH, c.expected);
-    EXPECT_EQ(Saved("FTP", "SVPATH"), c.expected);
   }
 }
 
@@ -208,7 +209,7 @@ TEST_F(SaveSettingsTest, UserPasswordAndFileNameAreTrimmed) {
     in.text8 = c.input;
     in.text3 = " web master ";
     in.text4 = " p a ss ";
-    SaveSettings(in, state_, file_);
+    SaveSettings(in, state_, kNowhere);
     EXPECT_EQ(state_.settings.SVFILE, c.expected);
     EXPECT_EQ(state_.settings.SVUSER, "web master");
     EXPECT_EQ(state_.settings.SVPSWD, "p a ss");
@@ -225,7 +226,7 @@ TEST_F(SaveSettingsTest, PrefixGainsASpaceAndSuffixLeadsWithOne) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
     in.text11 = c.input;
-    SaveSettings(in, state_, file_);
+    SaveSettings(in, state_, kNowhere);
     EXPECT_EQ(state_.settings.CHARBF, c.expected);
   }
   const TextCase suffixes[] = {{"", ""}, {"  ", ""}, {"# proxy", " # proxy"}, {" x ", "  x "}};
@@ -233,7 +234,7 @@ TEST_F(SaveSettingsTest, PrefixGainsASpaceAndSuffixLeadsWithOne) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
     in.text12 = c.input;
-    SaveSettings(in, state_, file_);
+    SaveSettings(in, state_, kNowhere);
     EXPECT_EQ(state_.settings.CHARAF, c.expected);
   }
 }
