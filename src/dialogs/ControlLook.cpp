@@ -1,7 +1,12 @@
 #include "dialogs/ControlLook.h"
 
+#include <QCheckBox>
+#include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QList>
 #include <QPalette>
+#include <QRadioButton>
 #include <QScreen>
 #include <QStringList>
 #include <QWidget>
@@ -19,11 +24,27 @@ double ScreenDpi(const QWidget* control) {
   return screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
 }
 
-QFont FontFromFaces(const QStringList& faces, double points, bool bold) {
-  QFont font(faces);
+QFont WithSize(QFont font, double points, bool bold) {
   font.setPointSizeF(points);
   font.setBold(bold);
   return font;
+}
+
+// The first face of the list that is installed. Handing Qt the whole list would not do: it
+// takes an absent first face as the desktop's default and uses the rest only for glyphs that
+// one lacks, so the Latin text would come out in a wider face than the layout allows for.
+QFont FontFromFaces(const QStringList& faces, double points, bool bold) {
+  QFont font;
+  const QStringList installed = QFontDatabase::families();
+  for (const QString& face : faces) {
+    if (installed.contains(face, Qt::CaseInsensitive)) {
+      font.setFamily(face);
+      return WithSize(font, points, bold);
+    }
+  }
+  // None installed: the desktop's font substitution picks the nearest face to the first.
+  font.setFamily(faces.front());
+  return WithSize(font, points, bold);
 }
 
 }  // namespace
@@ -50,6 +71,25 @@ QFont ArialFont(double points, bool bold) {
   return FontFromFaces({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
                         QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")},
                        points, bold);
+}
+
+void KeepCaptionsWhole(QWidget* window) {
+  QList<QWidget*> captioned;
+  for (QCheckBox* box : window->findChildren<QCheckBox*>()) {
+    captioned << box;
+  }
+  for (QRadioButton* option : window->findChildren<QRadioButton*>()) {
+    captioned << option;
+  }
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    captioned << label;
+  }
+  for (QWidget* control : captioned) {
+    const int needed = control->sizeHint().width();
+    if (needed > control->width()) {
+      control->resize(needed, control->height());
+    }
+  }
 }
 
 void SetTextColour(QWidget* control, const QColor& colour) {

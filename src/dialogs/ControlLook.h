@@ -20,6 +20,11 @@ QFont GothicFont(double points, bool bold = false);
 // The banner's Western face: Arial, else a metric-compatible or plain sans-serif face.
 QFont ArialFont(double points, bool bold = false);
 
+// The layout was drawn for the classic face's narrow metrics; where the face in use needs
+// more room, a check box, option button or label grows to the right rather than clip its
+// caption. Called once the window's controls and fonts are all in place.
+void KeepCaptionsWhole(QWidget* window);
+
 void SetTextColour(QWidget* control, const QColor& colour);
 
 // Creates a control with its caption (or initial text), its object name and its place.

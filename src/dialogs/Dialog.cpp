@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -76,6 +77,7 @@ Dialog::Dialog(Module1& state, QWidget* parent) : QDialog(parent), state_(state)
   BuildOther();
   BuildButtonsAndBanner();
   SetTabOrder();
+  KeepCaptionsWhole(this);
   FillFromSettings();
   connect(check4_, &QCheckBox::toggled, this, &Dialog::ApplyFtpEnablingRule);
   check1_->setFocus();
@@ -228,6 +230,8 @@ void Dialog::ShowCountryControl() {
       "注意！国別制御は出力されたファイルを「.htaccess」として使用する場合のみ指定してください。"));
   notice.setIcon(QMessageBox::NoIcon);
   notice.setStandardButtons(QMessageBox::Ok);
+  // A plain notice: no picture on its button either, whatever the style's habit.
+  notice.button(QMessageBox::Ok)->setIcon(QIcon());
   notice.exec();
 
   Dialog2 countries(state_.settings);

@@ -51,6 +51,7 @@ Dialog2::Dialog2(Settings& settings, QWidget* parent) : QDialog(parent), setting
   setFont(GothicFont(9));
   SizeClientInTwips(this, 6030, 3795);
   BuildControls();
+  KeepCaptionsWhole(this);
   SelectHeldModes();
 }
 
