@@ -17,11 +17,23 @@ std::string Describe(const std::filesystem::path& path, int err) {
   return path.string() + ": " + std::strerror(err);
 }
 
-// Where the bytes really go: a symbolic link is followed, a relative link against its folder.
+// Where the bytes really go: a symbolic link is followed, a relative link against its folder,
+// also when its target does not exist yet, so the link itself is never replaced.
 std::filesystem::path ResolveLinks(const std::filesystem::path& target) {
-  std::error_code ec;
-  auto resolved = std::filesystem::weakly_canonical(target, ec);
-  return ec ? target : resolved;
+  constexpr int kMaxLinks = 40;  // a loop of links is left to fail when the file is opened
+  std::filesystem::path real = target;
+  for (int i = 0; i < kMaxLinks; ++i) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(real, ec)) {
+      break;
+    }
+    const auto next = std::filesystem::read_symlink(real, ec);
+    if (ec) {
+      break;
+    }
+    real = next.is_absolute() ? next : real.parent_path() / next;
+  }
+  return real;
 }
 
 bool WriteAll(int fd, std::string_view bytes, int& err) {
@@ -41,20 +53,26 @@ bool WriteAll(int fd, std::string_view bytes, int& err) {
 
 }  // namespace
 
-std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target,
-                                           std::string& error, mode_t newFileMode) {
-  const auto real = ResolveLinks(target);
-  struct stat existing{};
-  const bool exists = ::stat(real.c_str(), &existing) == 0;
+std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target, std::string& error,
+                                           mode_t newFileMode) {
+  if (target.empty()) {
+    error = "no output file named";
+    return std::nullopt;
+  }
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
 
+  // A device is opened by the name given: links such as /dev/stdout -> /proc/self/fd/1 ->
+  // "pipe:[n]" lead nowhere when followed by hand.
   if (exists && !S_ISREG(existing.st_mode)) {
-    const int fd = ::open(real.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
-      error = Describe(real, errno);
+      error = Describe(target, errno);
       return std::nullopt;
     }
-    return AtomicFile(fd, real, {});
+    return AtomicFile(fd, target, {});
   }
+  const auto real = ResolveLinks(target);
   if (exists && ::access(real.c_str(), W_OK) != 0) {
     error = Describe(real, errno);
     return std::nullopt;
@@ -97,7 +115,9 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
   other.temporary_.clear();
 }
 
-AtomicFile::~AtomicFile() { Discard(); }
+AtomicFile::~AtomicFile() {
+  Discard();
+}
 
 bool AtomicFile::Write(std::string_view bytes) {
   if (failedErrno_ != 0) {

@@ -14,10 +14,16 @@ std::string_view TrimAny(std::string_view text, std::string_view chars) {
 
 }  // namespace
 
-std::string_view TrimSpaces(std::string_view text) { return TrimAny(text, " "); }
+std::string_view TrimSpaces(std::string_view text) {
+  return TrimAny(text, " ");
+}
 
-std::string_view TrimBlanks(std::string_view text) { return TrimAny(text, " \t"); }
+std::string_view TrimBlanks(std::string_view text) {
+  return TrimAny(text, " \t");
+}
 
-bool IsBlank(std::string_view text) { return TrimSpaces(text).empty(); }
+bool IsBlank(std::string_view text) {
+  return TrimSpaces(text).empty();
+}
 
 }  // namespace palisor

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/Transfer.h"
+#include "support/TestServers.h"
+#include "update/FtpUpload.h"
+
+namespace palisor {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+// Bytes an ASCII-mode transfer would change (CR LF, a lone LF, NUL, high bytes).
+const std::string kAccessFile = "deny from 1.2.3.4\r\nX\nY\0\xFF\x80\r\n"s;
+
+const std::string kUser = "site";
+const std::string kPassword = "p@ss:w/rd %20#";  // characters a URL would misread
+
+// A host whose user goes on (or has ended the program) and that counts the event passes.
+class TestHost final : public Host {
+ public:
+  void SetCaption(std::string_view) override {}
+  void EnableButton(RunButton, bool) override {}
+  void SetTimerInterval(int) override {}
+  bool ProcessEvents() override {
+    ++eventPasses;
+    return keepRunning;
+  }
+
+  bool keepRunning = true;
+  int eventPasses = 0;
+};
+
+class FtpUploadTest : public ::testing::Test {
+ protected:
+  FtpUploadTest() {
+    settings.SVNAME = "  " + server.Address() + " ";
+    settings.SVUSER = " " + kUser + " ";
+    settings.SVPSWD = " " + kPassword + "  ";
+    settings.SVFILE = ".htaccess";
+    settings.LCFILE = " " + local.Write("out file.txt", kAccessFile).string() + "  ";
+    transfer.SetRequestTimeout(10s);
+  }
+
+  StageResult Upload() { return UploadAccessFile(settings, transfer, host); }
+
+  test::ScratchDir local;
+  test::ScratchDir home;
+  test::FtpServer server{home.path(), kUser, kPassword};
+  Settings settings;
+  Transfer transfer;
+  TestHost host;
+};
+
+TEST_F(FtpUploadTest, SendsTheBytesWhereThePathsSay) {
+  struct Case {
+    const char* svpath;
+    const char* svfile;
+    const char* landsAt;  // relative to the server's root
+  };
+  const Case cases[] = {
+      {"", ".htaccess", ".htaccess"},
+      {"/public_html", ".htaccess", "public_html/.htaccess"},
+      {"/home/site/public_html", ".htaccess", "home/site/public_html/.htaccess"},
+      {" /dir with space ", " a b%.txt ", "dir with space/a b%.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.landsAt);
+    settings.SVPATH = c.svpath;
+    settings.SVFILE = c.svfile;
+    std::filesystem::create_directories((home / c.landsAt).parent_path());
+
+    const StageResult result = Upload();
+    ASSERT_EQ(result.outcome, Outcome::kOk) << result.error;
+    EXPECT_TRUE(test::ReadBytes(home / c.landsAt) == kAccessFile);
+  }
+  EXPECT_GT(host.eventPasses, 0);
+}
+
+TEST_F(FtpUploadTest, SessionIsBinaryAndEndsWithQuit) {
+  ASSERT_TRUE(Upload().ok());
+  // The server logs QUIT when it reads it, which may be just after the upload returns.
+  std::string commands;
+  for (int i = 0; i < 50 && commands.find("QUIT") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(20ms);
+    commands = server.Commands();
+  }
+  EXPECT_NE(commands.find("TYPE I\n"), std::string::npos) << commands;
+  EXPECT_NE(commands.find("STOR .htaccess\n"), std::string::npos) << commands;
+  EXPECT_TRUE(commands.ends_with("QUIT\n")) << commands;
+}
+
+TEST_F(FtpUploadTest, RefusedOrImpossibleUploadsAreFailures) {
+  struct Case {
+    const char* name;
+    std::function<void(Settings&)> spoil;
+  };
+  const Case cases[] = {
+      {"wrong password", [](Settings& s) { s.SVPSWD = "wrong"; }},
+      {"unknown user", [](Settings& s) { s.SVUSER = "nobody"; }},
+      {"missing remote directory", [](Settings& s) { s.SVPATH = "/no/such/dir"; }},
+      {"missing local file", [this](Settings& s) { s.LCFILE = (local / "missing.txt").string(); }},
+      {"local file is a directory", [](Settings& s) { s.LCFILE = "/tmp"; }},
+      {"unreachable server",
+       [](Settings& s) { s.SVNAME = "127.0.0.1:" + std::to_string(test::UnusedPort()); }},
+      {"empty server name", [](Settings& s) { s.SVNAME = "   "; }},
+      {"server name with a path",
+       [this](Settings& s) { s.SVNAME = server.Address() + "/elsewhere"; }},
+      {"no file name", [](Settings& s) { s.SVFILE = ""; }},
+  };
+  const Settings good = settings;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings = good;
+    c.spoil(settings);
+    const StageResult result = Upload();
+    EXPECT_EQ(result.outcome, Outcome::kFailed);
+    EXPECT_FALSE(result.error.empty());
+    EXPECT_EQ(result.error.find(kPassword), std::string::npos) << result.error;
+  }
+  EXPECT_FALSE(std::filesystem::exists(home / ".htaccess"));
+}
+
+TEST_F(FtpUploadTest, FailureSaysWhatTheServerAnswered) {
+  const Settings good = settings;
+  settings.SVPSWD = "wrong";
+  EXPECT_NE(Upload().error.find("530"), std::string::npos);
+
+  settings = good;
+  settings.SVPATH = "/no/such/dir";
+  const StageResult missingDir = Upload();
+  EXPECT_NE(missingDir.error.find("550"), std::string::npos) << missingDir.error;
+  EXPECT_NE(missingDir.error.find("/no/such/dir/.htaccess"), std::string::npos) << missingDir.error;
+}
+
+TEST_F(FtpUploadTest, EndingTheProgramAbandonsTheUpload) {
+  host.keepRunning = false;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Upload().outcome, Outcome::kAbandoned);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(host.eventPasses, 1);
+  EXPECT_FALSE(std::filesystem::exists(home / ".htaccess"));
+}
+
+}  // namespace
+}  // namespace palisor

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/Transfer.h"
+#include "support/TestServers.h"
+
+namespace palisor {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Every byte value, in an order that no text-mode or line-ending conversion leaves intact.
+std::string BinaryBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  unsigned value = 1;
+  for (char& byte : bytes) {
+    value = value * 1103515245u + 12345u;
+    byte = static_cast<char>(value >> 16);
+  }
+  for (unsigned i = 0; i < 256 && i < size; ++i) {
+    bytes[i] = static_cast<char>(i);
+  }
+  return bytes;
+}
+
+const Transfer::KeepGoing kAlways = [] { return true; };
+
+class TransferTest : public ::testing::Test {
+ protected:
+  TransferResult Get(std::string_view pathAndQuery) {
+    return transfer.Get(server.Url(pathAndQuery), kAlways);
+  }
+
+  test::ScratchDir root;
+  test::HttpServer server{root.path()};
+  Transfer transfer;
+};
+
+TEST_F(TransferTest, ServesFilesByteExact) {
+  const std::string binary = BinaryBytes(300'000);
+  root.Write("list.bin", binary);
+  root.Write("empty.txt", "");
+  root.Write("dir/list with space.txt", "1.2.3.4\r\n5.6.7.8\n");
+
+  const TransferResult result = Get("/list.bin");
+  ASSERT_EQ(result.status, TransferStatus::kOk) << result.error;
+  EXPECT_TRUE(result.body == binary);
+
+  const TransferResult empty = Get("/empty.txt");
+  EXPECT_EQ(empty.status, TransferStatus::kOk) << empty.error;
+  EXPECT_EQ(empty.body, "");
+
+  const TransferResult nested = Get("/dir/list%20with%20space.txt");
+  EXPECT_EQ(nested.status, TransferStatus::kOk) << nested.error;
+  EXPECT_EQ(nested.body, "1.2.3.4\r\n5.6.7.8\n");
+}
+
+TEST_F(TransferTest, ErrorStatusesAreFailuresNotLists) {
+  // A 3xx without a place to go is as final as any other status outside 200 ... 299.
+  for (const char* path :
+       {"/status/404", "/status/500", "/status/403", "/missing.txt", "/status/301"}) {
+    SCOPED_TRACE(path);
+    const TransferResult result = Get(path);
+    EXPECT_EQ(result.status, TransferStatus::kFailed);
+    EXPECT_EQ(result.body, "");
+    EXPECT_NE(result.error.find("HTTP status"), std::string::npos) << result.error;
+  }
+  const TransferResult notFound = Get("/status/404");
+  EXPECT_NE(notFound.error.find("404"), std::string::npos) << notFound.error;
+}
+
+TEST_F(TransferTest, FollowsRedirectsToHttpOnly) {
+  root.Write("list.txt", "9.9.9.9\n");
+  const TransferResult followed = Get("/redirect?to=" + server.Url("/list.txt"));
+  ASSERT_EQ(followed.status, TransferStatus::kOk) << followed.error;
+  EXPECT_EQ(followed.body, "9.9.9.9\n");
+
+  const std::string ftpTarget = "ftp://127.0.0.1:" + std::to_string(test::UnusedPort()) + "/x";
+  for (const std::string& path : {std::string("/loop"), "/redirect?to=" + ftpTarget,
+                                  std::string("/redirect?to=file:///etc/passwd")}) {
+    SCOPED_TRACE(path);
+    const TransferResult result = Get(path);
+    EXPECT_EQ(result.status, TransferStatus::kFailed);
+    EXPECT_EQ(result.body, "");
+    EXPECT_FALSE(result.error.empty());
+  }
+}
+
+TEST_F(TransferTest, RefusesAddressesThatAreNotHttp) {
+  for (const std::string& url :
+       {std::string("file:///etc/passwd"),
+        "ftp://127.0.0.1:" + std::to_string(test::UnusedPort()) + "/list.txt"}) {
+    SCOPED_TRACE(url);
+    const TransferResult result = transfer.Get(url, kAlways);
+    EXPECT_EQ(result.status, TransferStatus::kFailed);
+    EXPECT_EQ(result.body, "");
+  }
+}
+
+TEST_F(TransferTest, DecodesCompressedBodies) {
+  const std::string text(100'000, 'a');
+  root.Write("list.txt", text);
+  const TransferResult result = Get("/list.txt?gzip=1");
+  ASSERT_EQ(result.status, TransferStatus::kOk) << result.error;
+  EXPECT_TRUE(result.body == text);
+}
+
+TEST_F(TransferTest, BodyOverTheLimitFailsAfterDecoding) {
+  root.Write("list.txt", std::string(1000, 'x'));
+  root.Write("big.txt", std::string(1001, 'x'));
+  root.Write("bomb.txt", std::string(1'000'000, 'x'));  // a few KiB on the wire
+  transfer.SetMaxBodyBytes(1000);
+
+  EXPECT_EQ(Get("/list.txt").status, TransferStatus::kOk);
+  for (const char* path : {"/big.txt", "/bomb.txt?gzip=1"}) {
+    SCOPED_TRACE(path);
+    const TransferResult result = Get(path);
+    EXPECT_EQ(result.status, TransferStatus::kFailed);
+    EXPECT_EQ(result.body, "");
+    EXPECT_NE(result.error.find("larger than 1000 bytes"), std::string::npos) << result.error;
+  }
+}
+
+TEST_F(TransferTest, StalledOrCutTransfersFail) {
+  transfer.SetRequestTimeout(1s);
+  for (const char* path : {"/stall", "/headers-stall", "/cut"}) {
+    SCOPED_TRACE(path);
+    const auto start = Clock::now();
+    const TransferResult result = Get(path);
+    EXPECT_EQ(result.status, TransferStatus::kFailed);
+    EXPECT_EQ(result.body, "");
+    EXPECT_FALSE(result.error.empty());
+    EXPECT_LT(Clock::now() - start, 5s);
+  }
+}
+
+TEST_F(TransferTest, KeepGoingIsAskedOftenWithoutSpinning) {
+  root.Write("list.txt", "1.2.3.4\n");
+  int calls = 0;
+  const auto start = Clock::now();
+  const TransferResult result = transfer.Get(server.Url("/list.txt?delay=1"), [&calls] {
+    ++calls;
+    return true;
+  });
+  const auto elapsed = Clock::now() - start;
+  ASSERT_EQ(result.status, TransferStatus::kOk) << result.error;
+  EXPECT_EQ(result.body, "1.2.3.4\n");
+  EXPECT_GE(elapsed, 1s);
+  // A second of waiting in slices of about 50 ms: a dozen calls or so, not thousands.
+  EXPECT_GE(calls, 10);
+  EXPECT_LE(calls, 100);
+}
+
+TEST_F(TransferTest, KeepGoingFalseAbandonsAtOnce) {
+  root.Write("list.txt", std::string(1600, 'x'));  // 100 chunks, 100 ms apart: ten seconds
+  const auto start = Clock::now();
+  const TransferResult result = transfer.Get(server.Url("/list.txt?trickle=100"),
+                                             [start] { return Clock::now() - start < 300ms; });
+  EXPECT_EQ(result.status, TransferStatus::kAborted);
+  EXPECT_EQ(result.body, "");
+  EXPECT_LT(Clock::now() - start, 1s);
+
+  // The transfer object stays usable after an abandoned transfer.
+  root.Write("next.txt", "ok");
+  EXPECT_EQ(Get("/next.txt").body, "ok");
+}
+
+}  // namespace
+}  // namespace palisor
