@@ -7,6 +7,8 @@
 
 #include "dialogs/SaveSettings.h"
 #include "settings/SettingsFile.h"
+#include "support/ScratchWorkingDir.h"
+#include "update/AccessFile.h"
 
 namespace palisor {
 namespace {
@@ -354,6 +356,40 @@ TEST_F(SaveSettingsTest, AnUnwritableFileStillUpdatesTheRecord) {
   EXPECT_EQ(state_.settings.TMINT, 900);
   EXPECT_EQ(state_.secondsLeft, 900);
   EXPECT_FALSE(fs::exists(unwritable));
+}
+
+// Generation needs a window only for its caption and its pauses.
+class QuietHost final : public Host {
+ public:
+  void SetCaption(std::string_view) override {}
+  void EnableButton(RunButton, bool) override {}
+  void SetTimerInterval(int) override {}
+  bool ProcessEvents() override { return true; }
+};
+
+class SavedPrefixTest : public test::ScratchWorkingDir {};
+
+// The doubled space a save leaves in the prefix never reaches an output line, neither from
+// the record the dialog just changed nor after the next start has read the file back.
+TEST_F(SavedPrefixTest, ProducesTheRightOutputLineBeforeAndAfterARestart) {
+  Module1 state;
+  LoadSettings(state);
+  auto in = UneditedInputs();
+  in.check4 = 0;
+  in.text11 = state.settings.CHARBF;  // as the dialog shows it
+  in.text12 = "# open proxy";
+  SaveSettings(in, state);
+  ASSERT_EQ(state.settings.CHARBF, "deny from  ");
+  QuietHost host;
+
+  ASSERT_TRUE(WriteAccessFile("", "1.2.3.4\n", "", state.settings, host).ok());
+  EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");
+
+  Module1 restarted;
+  LoadSettings(restarted);
+  EXPECT_EQ(restarted.settings.CHARBF, "deny from ");
+  ASSERT_TRUE(WriteAccessFile("", "1.2.3.4\n", "", restarted.settings, host).ok());
+  EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");
 }
 
 }  // namespace
