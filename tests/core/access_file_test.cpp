@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/RecordingHost.h"
 #include "support/ScratchWorkingDir.h"
 
 namespace palisor {
@@ -18,41 +19,10 @@ namespace {
 
 using test::FileNames;
 using test::ReadBytes;
+using test::RecordingHost;
 using test::RunInChild;
 using test::WriteBytes;
 using namespace std::string_literals;
-
-// Records what generation tells the window, and can play the user ending the program.
-class RecordingHost final : public Host {
- public:
-  void SetCaption(std::string_view caption) override {
-    lastCaption = caption;
-    Record(lastCaption);
-  }
-  void EnableButton(RunButton, bool) override { Record("button"); }
-  void SetTimerInterval(int) override { Record("timer"); }
-  bool ProcessEvents() override {
-    Record("events");
-    if (onEvents) {
-      onEvents();
-    }
-    return ++eventCalls != endProgramAt;
-  }
-
-  std::vector<std::string> log;
-  bool keepLog = true;
-  std::string lastCaption;
-  int eventCalls = 0;
-  int endProgramAt = 0;            // the call of ProcessEvents on which the user ends the program
-  std::function<void()> onEvents;  // what the user does while events are processed
-
- private:
-  void Record(const std::string& what) {
-    if (keepLog) {
-      log.push_back(what);
-    }
-  }
-};
 
 // The record as the load leaves it with no settings file: CHARBF carries its joined space.
 Settings LoadedDefaults() {

@@ -1,0 +1,151 @@
+#include "settings/SettingsFile.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "settings/NumberRule.h"
+
+namespace palisor {
+namespace {
+
+// Every default list lives in one directory of one host under the reserved .example domain,
+// so a default can never reach a real server by accident; only the file names are fixed.
+constexpr std::string_view kDefaultListDirectory = "http://lists.palisor.example/proxy/";
+
+std::string DefaultList(std::string_view fileName) {
+  return std::string(kDefaultListDirectory) + std::string(fileName);
+}
+
+// The [CNT] keys of one country and the file names of its allow and deny lists.
+struct CountryKeys {
+  Country country;
+  std::string_view modeKey;
+  std::string_view allowKey;
+  std::string_view allowFile;
+  std::string_view denyKey;
+  std::string_view denyFile;
+};
+
+constexpr CountryKeys kCountryKeys[] = {
+    {kJapan, "IPG_JP", "IPG_JP_URL1", "ipg_ALLOW_JP.txt", "IPG_JP_URL2", "ipg_DENY_JP.txt"},
+    {kChina, "IPG_CN", "IPG_CN_URL1", "ipg_ALLOW_CN.txt", "IPG_CN_URL2", "ipg_DENY_CN.txt"},
+    {kHongKong, "IPG_HK", "IPG_HK_URL1", "ipg_ALLOW_HK.txt", "IPG_HK_URL2", "ipg_DENY_HK.txt"},
+    {kTaiwan, "IPG_TW", "IPG_TW_URL1", "ipg_ALLOW_TW.txt", "IPG_TW_URL2", "ipg_DENY_TW.txt"},
+    {kKorea, "IPG_KR", "IPG_KR_URL1", "ipg_ALLOW_KR.txt", "IPG_KR_URL2", "ipg_DENY_KR.txt"},
+};
+
+// A text that holds nothing but spaces is no text at all.
+std::string EmptyIfBlank(std::string text) {
+  return IsBlank(text) ? std::string() : text;
+}
+
+// Reads the keys of one settings file as ReadIniValue would, the file read only once.
+class KeyReader final {
+ public:
+  explicit KeyReader(std::string_view file) : snapshot_(NativePath(file)) {}
+
+  std::string Text(std::string_view section, std::string_view key,
+                   std::string_view fallback) const {
+    return snapshot_.Get(section, key, fallback);
+  }
+  bool Flag(std::string_view section, std::string_view key, std::string_view fallback) const {
+    return ReadFlag(Text(section, key, fallback));
+  }
+  std::int32_t Int32(std::string_view section, std::string_view key,
+                     std::string_view fallback) const {
+    return ReadInt32(Text(section, key, fallback));
+  }
+  std::int16_t Int16(std::string_view section, std::string_view key,
+                     std::string_view fallback) const {
+    return ReadInt16(Text(section, key, fallback));
+  }
+
+ private:
+  IniSnapshot snapshot_;
+};
+
+}  // namespace
+
+std::string ReadIniValue(std::string_view section, std::string_view key, std::string_view file,
+                         std::string_view fallback) {
+  return GetProfileString(section, key, fallback, NativePath(file));
+}
+
+bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
+                   std::string_view file) {
+  return WriteProfileString(section, key, value, NativePath(file));
+}
+
+std::string DecodeLineSeparator(std::string_view code) {
+  static constexpr std::pair<std::string_view, std::string_view> kCodes[] = {
+      {"\\n", "\n"}, {"\\N", "\r\n"}, {"\\t", "\t"}, {"\\,", ","}, {"\\|", "|"}, {"", "\r\n"},
+  };
+  const std::string_view trimmed = TrimSpaces(code);
+  for (const auto& [name, separator] : kCodes) {
+    if (trimmed == name) {
+      return std::string(separator);
+    }
+  }
+  return std::string(code);
+}
+
+void LoadSettings(Module1& state, std::string_view file) {
+  const KeyReader read(file);
+  Settings s;
+
+  s.SVNAME = read.Text("FTP", "SVNAME", "");
+  s.SVUSER = read.Text("FTP", "SVUSER", "");
+  s.SVPSWD = read.Text("FTP", "SVPSWD", "");
+  s.SVPATH = read.Text("FTP", "SVPATH", "");
+  s.SVFILE = read.Text("FTP", "SVFILE", ".htaccess");
+  s.LCFILE = read.Text("FTP", "LCFILE", ".\\htaccess.txt");
+
+  // The space joins CHARBF to the address; a CHARBF of spaces only means no text at all.
+  s.CHARBF = EmptyIfBlank(read.Text("EDIT", "CHARBF", "deny from") + " ");
+  s.CHARAF = EmptyIfBlank(read.Text("EDIT", "CHARAF", ""));
+
+  s.FTPSW = read.Flag("FTP", "FTPSW", "1");
+  s.HOST2IP = read.Flag("ETC", "HOST2IP", "0");
+  s.SPC_PREV = read.Flag("ETC", "SPC_PREV", "0");
+  s.SPC_NEXT = read.Flag("ETC", "SPC_NEXT", "0");
+
+  s.URL1 = read.Text("URL", "URL1", DefaultList("proxy_c1.txt"));
+  s.URL2 = read.Text("URL", "URL2", DefaultList("proxy_c2.txt"));
+  s.URL3 = read.Text("URL", "URL3", DefaultList("proxy_c3.txt"));
+  s.URL4 = read.Text("URL", "URL4", DefaultList("proxy_ru1.txt"));
+  s.URL5 = read.Text("URL", "URL5", DefaultList("proxy_ru2.txt"));
+  s.URL6 = read.Text("URL", "URL6", DefaultList("proxy_ca.txt"));
+
+  s.MODE1 = read.Flag("URL", "MODE1", "1");
+  s.MODE2 = read.Flag("URL", "MODE2", "0");
+  s.MODE3 = read.Flag("URL", "MODE3", "0");
+  s.MODE4 = read.Flag("URL", "MODE4", "0");
+  s.MODE5 = read.Flag("URL", "MODE5", "0");
+  s.MODE6 = read.Flag("URL", "MODE6", "0");
+
+  s.LINESEP = DecodeLineSeparator(read.Text("EDIT", "LINESEP", "\\n"));
+
+  s.LISTMAX = std::max(read.Int32("URL", "LISTMAX", "9999"), std::int32_t{1});
+  s.MASK = read.Int32("URL", "MASK", "32");
+  if (s.MASK < 16 || s.MASK > 32) {
+    s.MASK = 32;
+  }
+  s.TMINT = std::clamp(read.Int32("ETC", "TMINT", "3600"), std::int32_t{60}, std::int32_t{32767});
+
+  for (const CountryKeys& keys : kCountryKeys) {
+    s.CountryMode(keys.country) = read.Int16("CNT", keys.modeKey, "0");
+  }
+  for (const CountryKeys& keys : kCountryKeys) {
+    auto& urls = s.countryListUrls[keys.country];
+    urls[kModeAllow] = read.Text("CNT", keys.allowKey, DefaultList(keys.allowFile));
+    urls[kModeDeny] = read.Text("CNT", keys.denyKey, DefaultList(keys.denyFile));
+  }
+
+  state.settings = std::move(s);
+  state.secondsLeft = state.settings.TMINT;
+}
+
+}  // namespace palisor

@@ -1,0 +1,202 @@
+#include "update/RunUpdate.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/RecordingHost.h"
+#include "support/ScratchWorkingDir.h"
+#include "support/TestServers.h"
+
+namespace palisor {
+namespace {
+
+using test::ReadBytes;
+using test::RecordingHost;
+using test::ScratchDir;
+using Log = std::vector<std::string>;
+
+const Log kLock = {"timer 0", "disable Command1", "disable Command3", "disable Command4",
+                   "disable Command5"};
+const Log kRestore = {"enable Command1", "enable Command3", "enable Command4", "enable Command5",
+                      "timer 1000"};
+
+// A run against real list and FTP servers, in a scratch working directory.
+class RunUpdateTest : public test::ScratchWorkingDir {
+ protected:
+  RunUpdateTest() {
+    lists.Write("c1.txt", "1.1.1.1\n");
+    lists.Write("c2.txt", "2.2.2.2\n");
+    lists.Write("ru1.txt", "7.7.7.7\n");
+    lists.Write("deny_jp.txt", "deny from 10.0.0.0/8\n");
+    lists.Write("allow_kr.txt", "allow from 11.0.0.0/8\n");
+
+    Settings& s = state.settings;
+    s.LCFILE = ".\\htaccess.txt";
+    s.CHARBF = "deny from ";
+    s.LINESEP = "\n";
+    s.MASK = 32;
+    s.LISTMAX = 9999;
+    s.TMINT = 1800;
+    s.URL1 = "  " + http.Url("/c1.txt") + "  ";
+    s.URL2 = http.Url("/c2.txt");
+    s.URL4 = http.Url("/ru1.txt");
+    for (auto& urls : s.countryListUrls) {
+      urls = {"", http.Url("/status/404"), http.Url("/status/404")};
+    }
+    s.countryListUrls[kJapan][2] = http.Url("/deny_jp.txt");
+    s.countryListUrls[kKorea][1] = http.Url("/allow_kr.txt");
+    s.SVNAME = ftp.Address();
+    s.SVUSER = "site";
+    s.SVPSWD = "secret";
+    s.SVFILE = ".htaccess";
+  }
+
+  RunReport Run() { return RunUpdate(state, host, transfer, {std::chrono::seconds(5)}); }
+  std::string Uploaded() const { return ReadBytes(ftpHome / ".htaccess"); }
+
+  ScratchDir lists;
+  ScratchDir ftpHome;
+  test::HttpServer http{lists.path()};
+  test::FtpServer ftp{ftpHome.path(), "site", "secret"};
+  Module1 state;
+  RecordingHost host;
+  Transfer transfer;
+};
+
+TEST_F(RunUpdateTest, FullRunLocksFetchesInOrderWritesUploadsAndRestores) {
+  Settings& s = state.settings;
+  s.MODE1 = s.MODE2 = s.MODE4 = true;
+  s.FTPSW = true;
+  s.IPG_JP = kModeDeny;
+  s.IPG_KR = kModeAllow;
+
+  const RunReport report = Run();
+
+  ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
+  const std::string expected =
+      "deny from 10.0.0.0/8\nallow from 11.0.0.0/8\n"
+      "deny from 1.1.1.1\ndeny from 2.2.2.2\ndeny from 7.7.7.7\n";
+  EXPECT_EQ(ReadBytes("htaccess.txt"), expected);
+  EXPECT_EQ(Uploaded(), expected);
+  EXPECT_EQ(state.secondsLeft, 1800);
+
+  // Transfers let events through while they wait, so compare the run's own steps.
+  Log steps;
+  std::copy_if(host.log.begin(), host.log.end(), std::back_inserter(steps),
+               [](const std::string& entry) { return entry != "events"; });
+  Log expectedHead = kLock;
+  for (const char* caption :
+       {"国別情報の取得中[日本]", "国別情報の取得中[韓国]", "PROXY情報の取得中[Anonymous]",
+        "PROXY情報の取得中[Non-Anonymous]", "PROXY情報の取得中[露①]", "解析中"}) {
+    expectedHead.push_back(caption);
+  }
+  EXPECT_EQ(Log(steps.begin(), steps.begin() + static_cast<long>(expectedHead.size())),
+            expectedHead);
+  const auto sending = std::find(steps.begin(), steps.end(), "送信中");
+  ASSERT_NE(sending, steps.end());
+  EXPECT_EQ(Log(steps.end() - 6, steps.end()),
+            (Log{"待機中", kRestore[0], kRestore[1], kRestore[2], kRestore[3], kRestore[4]}));
+}
+
+TEST_F(RunUpdateTest, NothingEnabledEndsQuietlyWithoutTouchingAnything) {
+  state.settings.FTPSW = true;
+  test::WriteBytes("htaccess.txt", "previous");
+
+  const RunReport report = Run();
+
+  EXPECT_EQ(report.outcome, Outcome::kOk);
+  EXPECT_EQ(host.lastCaption, "待機中");
+  EXPECT_EQ(ReadBytes("htaccess.txt"), "previous");
+  EXPECT_EQ(ftp.Commands(), "");
+  EXPECT_EQ(host.timerInterval, 1000);
+}
+
+TEST_F(RunUpdateTest, CountryListsAloneAreWrittenButNeverUploaded) {
+  state.settings.FTPSW = true;
+  state.settings.IPG_JP = kModeDeny;
+
+  ASSERT_EQ(Run().outcome, Outcome::kOk);
+
+  EXPECT_EQ(ReadBytes("htaccess.txt"), "deny from 10.0.0.0/8\n");
+  EXPECT_EQ(host.lastCaption, "待機中");
+  EXPECT_EQ(ftp.Commands(), "");
+}
+
+TEST_F(RunUpdateTest, AFailedListEndsTheRunWithItsCaptionAndKeepsThePreviousFile) {
+  Settings& s = state.settings;
+  s.MODE1 = s.MODE2 = s.MODE4 = true;
+  s.FTPSW = true;
+  s.URL2 = http.Url("/status/500");
+  test::WriteBytes("htaccess.txt", "previous");
+
+  const RunReport report = Run();
+
+  EXPECT_EQ(report.outcome, Outcome::kFailed);
+  EXPECT_NE(report.error.find("Non-Anonymous"), std::string::npos) << report.error;
+  EXPECT_NE(report.error.find("500"), std::string::npos) << report.error;
+  EXPECT_EQ(host.lastCaption, "PROXY情報の取得中[Non-Anonymous]");
+  EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "PROXY情報の取得中[露①]"), 0);
+  EXPECT_EQ(ReadBytes("htaccess.txt"), "previous");
+  EXPECT_EQ(ftp.Commands(), "");
+  EXPECT_EQ(Log(host.log.end() - 5, host.log.end()), kRestore);
+  EXPECT_EQ(state.secondsLeft, 1800);
+}
+
+TEST_F(RunUpdateTest, TheChosenCountryListIsFetchedAndABadModeFailsItsStep) {
+  Settings& s = state.settings;
+  s.IPG_JP = kModeDeny;  // URL1 of Japan answers 404: only URL2 may be fetched
+  ASSERT_EQ(Run().outcome, Outcome::kOk);
+
+  s.IPG_CN = 3;
+  const RunReport report = Run();
+  EXPECT_EQ(report.outcome, Outcome::kFailed);
+  EXPECT_EQ(host.lastCaption, "国別情報の取得中[中国]");
+  EXPECT_NE(report.error.find("China"), std::string::npos) << report.error;
+}
+
+TEST_F(RunUpdateTest, ARefusedUploadIsAFailureWithTheSendingCaptionLeft) {
+  state.settings.MODE1 = true;
+  state.settings.FTPSW = true;
+  state.settings.SVPSWD = "wrong";
+
+  const RunReport report = Run();
+
+  EXPECT_EQ(report.outcome, Outcome::kFailed);
+  EXPECT_EQ(host.lastCaption, "送信中");
+  EXPECT_EQ(ReadBytes("htaccess.txt"), "deny from 1.1.1.1\n");
+  EXPECT_EQ(Uploaded(), "");
+  EXPECT_EQ(host.timerInterval, 1000);
+}
+
+TEST_F(RunUpdateTest, EndingTheProgramMidRunAbandonsItAndLeavesTheOutputAlone) {
+  state.settings.MODE1 = state.settings.MODE2 = true;
+  state.settings.FTPSW = true;
+  test::WriteBytes("htaccess.txt", "previous");
+  for (int endAt : {1, 3, 8}) {
+    host = RecordingHost();
+    host.endProgramAt = endAt;
+
+    EXPECT_EQ(Run().outcome, Outcome::kAbandoned) << endAt;
+    EXPECT_EQ(ReadBytes("htaccess.txt"), "previous") << endAt;
+    EXPECT_EQ(test::FileNames(dir()), (std::vector<std::string>{"htaccess.txt"})) << endAt;
+    EXPECT_EQ(Uploaded(), "") << endAt;
+  }
+}
+
+TEST_F(RunUpdateTest, SettingsConfirmedDuringTheDownloadsApplyToTheListsStillToCome) {
+  Settings& s = state.settings;
+  s.MODE1 = s.MODE2 = true;
+  host.onEvents = [&s] { s.MODE2 = false; };  // the dialog's OK, taken while a list downloads
+
+  ASSERT_EQ(Run().outcome, Outcome::kOk);
+
+  EXPECT_EQ(ReadBytes("htaccess.txt"), "deny from 1.1.1.1\n");
+}
+
+}  // namespace
+}  // namespace palisor
