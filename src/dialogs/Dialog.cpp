@@ -32,7 +32,7 @@ class AsteriskPasswordStyle final : public QProxyStyle {
 };
 
 // Two wordings, as the boxes have always shown them.
-const char* const kNoNeedToChangeThis = kNoNeedToChangeThis;
+const char* const kNoNeedToChangeThis = "通常は変更する必要はありません。";
 const char* const kNoNeedToChangeThese = "通常は変更する必要がありません。";
 
 QLineEdit* MakeTextBox(QWidget* frame, const char* name, int left, int top, int width,

@@ -135,6 +135,10 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(Tick(dialog, "Check6")->parentWidget(), test::Member<QGroupBox>(&dialog, "Frame5", 1));
     QCOMPARE(test::Member<QGroupBox>(&dialog, "Frame5", 0)->title(),
              QStringLiteral("サイバーシンドローム様"));
+    QCOMPARE(Box(dialog, "Text1")->toolTip(), QStringLiteral(".htaccessを置きたいサーバの名前"));
+    QCOMPARE(Box(dialog, "Text12")->toolTip(), QStringLiteral("通常は変更する必要はありません。"));
+    QCOMPARE(Box(dialog, "Text6")->toolTip(), QStringLiteral("通常は変更する必要がありません。"));
+    QCOMPARE(Box(dialog, "Text3")->toolTip(), QString());
     QCOMPARE(Box(dialog, "Text7")->toolTip(),
              QStringLiteral(
                  "PROXYは１時間おきに更新されるので３６００以下ではあまり意味がありません。"));
