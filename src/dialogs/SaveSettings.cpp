@@ -42,13 +42,31 @@ std::int32_t ReadNumberField(std::string_view text, const NumberField& field) {
   return static_cast<std::int32_t>(value);
 }
 
+// A box holds one line, but a pasted text can bring line breaks along. The settings file
+// cannot hold them (its writer refuses such a value, leaving the old one in the file while
+// memory has the new), and in a user name or password they would split the FTP command.
+std::string SingleLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (const char c : text) {
+    if (c != '\r' && c != '\n') {
+      line.push_back(c);
+    }
+  }
+  return line;
+}
+
+std::string Trimmed(std::string_view text) {
+  return std::string(TrimSpaces(SingleLine(text)));
+}
+
 // Only one slash goes: the user may mean a name that ends in one.
 std::string TrimmedWithoutTrailingSlash(std::string_view text) {
-  std::string_view trimmed = TrimSpaces(text);
+  std::string trimmed = Trimmed(text);
   if (trimmed.ends_with('/')) {
-    trimmed.remove_suffix(1);
+    trimmed.pop_back();
   }
-  return std::string(trimmed);
+  return trimmed;
 }
 
 std::string SpacesOnlyToEmpty(std::string text) {
@@ -68,17 +86,17 @@ void NormaliseInputs(const SettingsDialogInputs& in, Settings& s) {
   s.MODE5 = in.check6 != 0;
   s.MODE6 = in.check7 != 0;
   s.SVNAME = TrimmedWithoutTrailingSlash(in.text1);
-  s.SVUSER = std::string(TrimSpaces(in.text3));
-  s.SVPSWD = std::string(TrimSpaces(in.text4));
+  s.SVUSER = Trimmed(in.text3);
+  s.SVPSWD = Trimmed(in.text4);
   s.SVPATH = TrimmedWithoutTrailingSlash(in.text2);
-  s.SVFILE = std::string(TrimSpaces(in.text8));
+  s.SVFILE = Trimmed(in.text8);
   if (s.SVFILE.empty()) {
     s.SVFILE = ".htaccess";
   }
   // The run trims these again and decides the separating spaces itself; the spaces kept
   // here only preserve what the file has always held.
-  s.CHARBF = SpacesOnlyToEmpty(in.text11 + " ");
-  s.CHARAF = SpacesOnlyToEmpty(" " + in.text12);
+  s.CHARBF = SpacesOnlyToEmpty(SingleLine(in.text11) + " ");
+  s.CHARAF = SpacesOnlyToEmpty(" " + SingleLine(in.text12));
   s.LISTMAX = ReadNumberField(in.text6, kListMaxField);
   s.MASK = ReadNumberField(in.text9, kMaskField);
   s.TMINT = ReadNumberField(in.text7, kIntervalField);

@@ -241,6 +241,29 @@ TEST_F(SaveSettingsTest, PrefixGainsASpaceAndSuffixLeadsWithOne) {
   }
 }
 
+// A pasted line break would split a line of the settings file or an FTP command.
+TEST_F(SaveSettingsTest, LineBreaksNeverReachTheFile) {
+  auto in = UneditedInputs();
+  in.text1 = "ftp.mysite.example\r\n";
+  in.text3 = "user\r\nPASS x";
+  in.text4 = "pw\r\nDELE .htaccess";
+  in.text2 = "/public_html/\n";
+  in.text8 = "\n";
+  in.text11 = "deny\nfrom ";
+  in.text12 = "\r# x";
+  SaveSettings(in, state_, file_);
+  const Settings& s = state_.settings;
+  EXPECT_EQ(s.SVNAME, "ftp.mysite.example");
+  EXPECT_EQ(s.SVUSER, "userPASS x");
+  EXPECT_EQ(s.SVPSWD, "pwDELE .htaccess");
+  EXPECT_EQ(s.SVPATH, "/public_html");
+  EXPECT_EQ(s.SVFILE, ".htaccess");
+  EXPECT_EQ(s.CHARBF, "denyfrom  ");
+  EXPECT_EQ(s.CHARAF, " # x");
+  EXPECT_EQ(Saved("FTP", "SVPSWD"), "pwDELE .htaccess");
+  EXPECT_EQ(Saved("EDIT", "CHARAF"), "# x");
+}
+
 TEST_F(SaveSettingsTest, EachCheckBoxSetsItsOwnFlag) {
   SettingsDialogInputs in = UneditedInputs();
   in.check4 = 0;
