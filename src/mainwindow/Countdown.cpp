@@ -1,0 +1,31 @@
+#include "mainwindow/Countdown.h"
+
+namespace palisor {
+
+std::string WaitingCaption(std::int32_t secondsLeft) {
+  return "待機中(" + std::to_string(secondsLeft) + "秒)";
+}
+
+void Countdown::Tick() {
+  --state_.secondsLeft;
+  if (state_.secondsLeft <= 0) {
+    window_.SetTimerInterval(kTimerStopped);
+    // The run resets the count to TMINT and restarts the timer at each of its ends.
+    window_.RunUpdateNow();
+  }
+  // A stopped timer means the caption belongs to someone else ("停止中" or a run's last word).
+  if (window_.TimerInterval() != kTimerStopped) {
+    window_.SetCaption(WaitingCaption(state_.secondsLeft));
+  }
+}
+
+void Countdown::Start() {
+  window_.SetTimerInterval(kTimerTicking);
+}
+
+void Countdown::Stop() {
+  window_.SetTimerInterval(kTimerStopped);
+  window_.SetCaption("停止中");
+}
+
+}  // namespace palisor

@@ -1,0 +1,222 @@
+#include "mainwindow/Form1.h"
+
+#include <utility>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QIcon>
+#include <QPushButton>
+#include <QTimer>
+
+#include "platform/qt/SystemTray.h"
+#include "platform/qt/Twips.h"
+#include "settings/SettingsFile.h"
+
+// The icon lives in this static library; registering it here pulls it into every program
+// that uses the window. Q_INIT_RESOURCE must stand outside any namespace.
+static void InitPalisorResources() {
+  Q_INIT_RESOURCE(palisor);
+}
+
+namespace palisor {
+namespace {
+
+constexpr const char* kProductName = "Palisor";
+
+// The window's client area and its row of buttons, in twips.
+constexpr int kClientWidthTwips = 3840;
+constexpr int kClientHeightTwips = 390;
+constexpr int kButtonHeightTwips = 375;
+
+QIcon ProgramIcon() {
+  InitPalisorResources();
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/palisor/palisor-32.png"), QSize(32, 32));
+  icon.addFile(QStringLiteral(":/palisor/palisor-16.png"), QSize(16, 16));
+  return icon;
+}
+
+// "ＭＳ Ｐゴシック" 8.25 pt where it is installed, else the desktop's Japanese Gothic face.
+QFont ButtonFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                    QStringLiteral("IPAPGothic"), QStringLiteral("VL PGothic"),
+                    QStringLiteral("Noto Sans CJK JP"), QStringLiteral("TakaoPGothic"),
+                    QStringLiteral("IPAGothic"), QStringLiteral("Source Han Sans JP")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSizeF(8.25);
+  font.setWeight(QFont::Normal);
+  return font;
+}
+
+}  // namespace
+
+Form1::Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray)
+    : state_(state),
+      run_(std::move(run)),
+      tray_(tray ? std::move(tray)
+                 : std::make_unique<SystemTray>(ProgramIcon(), QString::fromUtf8(kProductName))),
+      countdown_(state_, *this),
+      dock_(*tray_, *this) {
+  BuildControls();
+  ConnectControls();
+
+  // The load handling, in its order: the tray, the settings, the countdown.
+  tray_->OnPress([this](TrayPress press) { dock_.IconPressed(press); });
+  LoadSettings(state_);
+  SetTimerInterval(kTimerTicking);
+}
+
+Form1::~Form1() = default;
+
+void Form1::BuildControls() {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromUtf8(kProductName));
+  setWindowIcon(ProgramIcon());
+  setFixedSize(TwipsToPixels(kClientWidthTwips, logicalDpiX()),
+               TwipsToPixels(kClientHeightTwips, logicalDpiY()));
+
+  // Created from left to right, which is also the tab order.
+  command3_ =
+      AddButton("Command3", 0, 600, QStringLiteral("開始"), QStringLiteral("タイマーを開始します"));
+  command4_ = AddButton("Command4", 600, 600, QStringLiteral("停止"),
+                        QStringLiteral("タイマーを停止します。"));
+  command1_ = AddButton("Command1", 1200, 835, QStringLiteral("手動実行"),
+                        QStringLiteral("すぐに実行します"));
+  command5_ = AddButton("Command5", 2040, 600, QStringLiteral("設定"),
+                        QStringLiteral("FTPやPROXYの設定を行います"));
+  command2_ = AddButton("Command2", 2640, 600, QStringLiteral("終了"),
+                        QStringLiteral("プログラムを終了します"));
+  command6_ = AddButton("Command6", 3240, 600, QStringLiteral("▼"),
+                        QStringLiteral("ウィンドウを最小化します。"));
+  command6_->setFont(font());  // the window's default font, unlike the other five
+
+  setTabOrder(command3_, command4_);
+  setTabOrder(command4_, command1_);
+  setTabOrder(command1_, command5_);
+  setTabOrder(command5_, command2_);
+  setTabOrder(command2_, command6_);
+
+  timer1_ = new QTimer(this);
+  timer1_->setObjectName(QStringLiteral("Timer1"));
+  timer1_->setInterval(kTimerStopped);
+}
+
+QPushButton* Form1::AddButton(const char* name, int leftTwips, int widthTwips,
+                              const QString& caption, const QString& toolTip) {
+  auto* button = new QPushButton(caption, this);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setToolTip(toolTip);
+  button->setFont(ButtonFont());
+  button->setGeometry(TwipsToPixels(leftTwips, logicalDpiX()), 0,
+                      TwipsToPixels(widthTwips, logicalDpiX()),
+                      TwipsToPixels(kButtonHeightTwips, logicalDpiY()));
+  return button;
+}
+
+void Form1::ConnectControls() {
+  connect(command1_, &QPushButton::clicked, this, [this] { RunUpdateNow(); });
+  connect(command2_, &QPushButton::clicked, this, [this] { EndProgram(); });
+  connect(command3_, &QPushButton::clicked, this, [this] { countdown_.Start(); });
+  connect(command4_, &QPushButton::clicked, this, [this] { countdown_.Stop(); });
+  connect(command6_, &QPushButton::clicked, this,
+          [this] { setWindowState(windowState() | Qt::WindowMinimized); });
+  connect(timer1_, &QTimer::timeout, this, [this] {
+    if (!ending_) {
+      countdown_.Tick();
+    }
+  });
+}
+
+void Form1::SetCaption(std::string_view caption) {
+  setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+}
+
+void Form1::EnableButton(RunButton button, bool enabled) {
+  switch (button) {
+    case RunButton::kCommand1:
+      command1_->setEnabled(enabled);
+      return;
+    case RunButton::kCommand3:
+      command3_->setEnabled(enabled);
+      return;
+    case RunButton::kCommand4:
+      command4_->setEnabled(enabled);
+      return;
+    case RunButton::kCommand5:
+      command5_->setEnabled(enabled);
+      return;
+  }
+}
+
+void Form1::SetTimerInterval(int milliseconds) {
+  if (milliseconds == kTimerStopped) {
+    timer1_->stop();
+    timer1_->setInterval(kTimerStopped);
+    return;
+  }
+  // Setting the running interval again must not push the next tick back.
+  if (!timer1_->isActive() || timer1_->interval() != milliseconds) {
+    timer1_->start(milliseconds);
+  }
+}
+
+int Form1::TimerInterval() const {
+  return timer1_->interval();
+}
+
+bool Form1::ProcessEvents() {
+  if (!ending_) {
+    QCoreApplication::processEvents();
+  }
+  return !ending_;
+}
+
+void Form1::RunUpdateNow() {
+  if (!ending_) {
+    run_(state_, *this);
+  }
+}
+
+void Form1::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+    // Hidden once the state change has been handled: hiding from inside it confuses some
+    // window managers.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (isMinimized()) {
+            dock_.WindowMinimised();
+          }
+        },
+        Qt::QueuedConnection);
+  }
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  EndProgram();
+  event->accept();
+}
+
+void Form1::HideWindow() {
+  hide();
+}
+
+void Form1::ShowWindowNormal() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void Form1::EndProgram() {
+  if (ending_) {
+    return;
+  }
+  ending_ = true;
+  hide();
+  QCoreApplication::exit(0);
+}
+
+}  // namespace palisor

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include <QWidget>
+
+#include "mainwindow/Countdown.h"
+#include "mainwindow/TrayDock.h"
+#include "platform/qt/Tray.h"
+#include "settings/Settings.h"
+#include "update/Host.h"
+
+class QPushButton;
+class QTimer;
+
+namespace palisor {
+
+// The program's window: one row of six buttons, the caption as its status line, the
+// countdown timer and the way to the notification area.
+class Form1 final : public QWidget, public Host, public CountdownWindow, private TrayWindow {
+  Q_OBJECT
+
+ public:
+  // One whole update run hosted by this window (the program passes RunUpdate).
+  using UpdateRun = std::function<void(Module1& state, Host& host)>;
+
+  // Prepares the tray, loads the settings and starts the countdown; the caller shows the
+  // window. Without `tray` the desktop's own notification area is used.
+  Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray = {});
+  ~Form1() override;
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  // The update run's view of the window (Host) and the countdown's (CountdownWindow).
+  void SetCaption(std::string_view caption) override;
+  void EnableButton(RunButton button, bool enabled) override;
+  void SetTimerInterval(int milliseconds) override;
+  bool ProcessEvents() override;
+  int TimerInterval() const override;
+  void RunUpdateNow() override;
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  // The window manager's close ends the program as "終了" does.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void HideWindow() override;
+  void ShowWindowNormal() override;
+
+  void BuildControls();
+  QPushButton* AddButton(const char* name, int leftTwips, int widthTwips, const QString& caption,
+                         const QString& toolTip);
+  void ConnectControls();
+  // Ends the program at once; a run in progress sees it at its next ProcessEvents.
+  void EndProgram();
+
+  Module1& state_;
+  UpdateRun run_;
+  std::unique_ptr<Tray> tray_;
+  Countdown countdown_;
+  TrayDock dock_;
+  bool ending_ = false;
+
+  QPushButton* command1_ = nullptr;
+  QPushButton* command2_ = nullptr;
+  QPushButton* command3_ = nullptr;
+  QPushButton* command4_ = nullptr;
+  QPushButton* command5_ = nullptr;
+  QPushButton* command6_ = nullptr;
+  QTimer* timer1_ = nullptr;
+};
+
+}  // namespace palisor

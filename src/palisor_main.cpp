@@ -1,0 +1,20 @@
+#include <QApplication>
+
+#include "mainwindow/Form1.h"
+#include "platform/Transfer.h"
+#include "settings/Settings.h"
+#include "update/RunUpdate.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  // The program ends only through Form1 ("終了" or closing it); hiding it to the tray must not.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  palisor::Module1 state;
+  palisor::Transfer transfer;
+  palisor::Form1 form(state, [&transfer](palisor::Module1& runState, palisor::Host& host) {
+    palisor::RunUpdate(runState, host, transfer);
+  });
+  form.show();
+  return QApplication::exec();
+}

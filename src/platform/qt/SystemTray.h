@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include "platform/qt/Tray.h"
+
+namespace palisor {
+
+// How Qt's tray reports a mouse action, in the tray's own terms.
+TrayPress TrayPressFrom(QSystemTrayIcon::ActivationReason reason);
+
+// The notification area through QSystemTrayIcon, with no context menu.
+class SystemTray final : public Tray {
+ public:
+  SystemTray(const QIcon& icon, const QString& toolTip);
+  SystemTray(const SystemTray&) = delete;
+  SystemTray& operator=(const SystemTray&) = delete;
+
+  bool Available() const override;
+  void ShowIcon() override;
+  void HideIcon() override;
+  void OnPress(PressHandler handler) override;
+
+ private:
+  QSystemTrayIcon icon_;
+  PressHandler handler_;
+};
+
+}  // namespace palisor

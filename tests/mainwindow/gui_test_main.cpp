@@ -1,0 +1,13 @@
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+// Widgets need an application; listing the tests must work without a display.
+int main(int argc, char* argv[]) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (GTEST_FLAG_GET(list_tests)) {
+    return RUN_ALL_TESTS();
+  }
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
