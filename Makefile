@@ -9,6 +9,9 @@ JOBS       ?= $(shell nproc)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev fonts-ipafont-gothic
+# The demo and the benchmark start the test servers; the benchmark also times curl and sed.
+DEMO_PACKAGES  := $(RUN_PACKAGES) python3 python3-pyftpdlib
+BENCH_PACKAGES := $(DEMO_PACKAGES) curl time
 TEST_PACKAGES := $(RUN_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
                  xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev
 
@@ -24,7 +27,8 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test build deps-run deps-test demo bench fuzz fuzz-build format clean
+.PHONY: run test build deps-run deps-test deps-demo deps-bench build-cli demo bench fuzz fuzz-build \
+        format clean
 
 run: deps-run
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISOR_TESTS=OFF
@@ -56,8 +60,29 @@ build: deps-run
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
+# palisor-update alone, built as `make run` configures the build.
+build-cli:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISOR_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target palisor-update
+
+# A whole palisor-update run against sample lists and an FTP server on 127.0.0.1.
+demo: deps-demo
+	$(MAKE) --no-print-directory build-cli
+	demo/run.sh $(BUILD)/src/palisor-update
+
+# palisor-update against curl | sed | curl -T on a 1,000,000-line list.
+bench: deps-bench
+	$(MAKE) --no-print-directory build-cli
+	bench/run.sh $(BUILD)/src/palisor-update
+
 deps-run:
 	$(call install_missing,$(RUN_PACKAGES))
+
+deps-demo:
+	$(call install_missing,$(DEMO_PACKAGES))
+
+deps-bench:
+	$(call install_missing,$(BENCH_PACKAGES))
 
 deps-test:
 	$(call install_missing,$(TEST_PACKAGES))

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "dialogs/Dialog.h"
 #include "platform/qt/SystemTray.h"
 #include "platform/qt/Twips.h"
 #include "settings/SettingsFile.h"
@@ -120,6 +121,12 @@ void Form1::ConnectControls() {
   connect(command2_, &QPushButton::clicked, this, [this] { EndProgram(); });
   connect(command3_, &QPushButton::clicked, this, [this] { countdown_.Start(); });
   connect(command4_, &QPushButton::clicked, this, [this] { countdown_.Stop(); });
+  // Built afresh from the settings at each opening, without an owner window. Its OK resets
+  // secondsLeft but leaves the timer as it was.
+  connect(command5_, &QPushButton::clicked, this, [this] {
+    Dialog dialog(state_);
+    dialog.exec();
+  });
   connect(command6_, &QPushButton::clicked, this,
           [this] { setWindowState(windowState() | Qt::WindowMinimized); });
   connect(timer1_, &QTimer::timeout, this, [this] {

@@ -51,12 +51,25 @@ LineReader::~LineReader() {
   }
 }
 
+// The next byte at or after `from` that ends a line. A plain scan: find_first_of would search
+// the set of line ends once for every byte.
+std::size_t LineReader::FindLineEnd(std::string_view data, std::size_t from) const {
+  if (ends_ == Ends::kCrOrCrLf) {
+    return data.find('\r', from);
+  }
+  for (std::size_t i = from; i < data.size(); ++i) {
+    if (data[i] == '\r' || data[i] == '\n') {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 LineReader::Result LineReader::Next(std::string_view& line) {
-  const std::string_view lineEnds = ends_ == Ends::kAny ? "\r\n" : "\r";
   std::size_t scanFrom = begin_;
   for (;;) {
     const std::string_view data(buffer_.data(), end_);
-    const std::size_t stop = data.find_first_of(lineEnds, scanFrom);
+    const std::size_t stop = FindLineEnd(data, scanFrom);
     if (stop != std::string_view::npos) {
       // A CR at the end of what was read may be the first half of a CR LF.
       const bool mayBeCrLf = data[stop] == '\r' && stop + 1 == end_ && !atEof_;

@@ -35,6 +35,7 @@ class LineReader final {
 
  private:
   LineReader(int fd, Ends ends, std::size_t chunkSize);
+  std::size_t FindLineEnd(std::string_view data, std::size_t from) const;
   // Moves the unread bytes to the front and reads more; `scanFrom` follows the move.
   bool Fill(std::size_t& scanFrom);
 

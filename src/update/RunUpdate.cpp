@@ -66,10 +66,9 @@ void RestoreIdle(Module1& state, Host& host) {
   host.SetTimerInterval(kTimerRunning);
 }
 
-std::string DescribeListFailure(const ListEntry& list, std::string_view address,
-                                std::string_view reason) {
-  return "the " + std::string(list.name) + " list (" + std::string(TrimSpaces(address)) +
-         ") could not be downloaded: " + std::string(reason);
+// The transfer's reason already names the address.
+std::string DescribeListFailure(const ListEntry& list, std::string_view reason) {
+  return "the " + std::string(list.name) + " list: " + std::string(reason);
 }
 
 // Fetches every enabled list in table order into its group text. Settings are read as each
@@ -93,7 +92,7 @@ RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer
         return Abandoned();
       }
       if (fetched.status != TransferStatus::kOk) {
-        return Failed(DescribeListFailure(list, address, fetched.error));
+        return Failed(DescribeListFailure(list, fetched.error));
       }
       texts.For(list.group).append(fetched.body);
     }

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# palisor-update against the pipeline a site owner would otherwise write by hand
+#   curl LIST | sed 's/^/deny from /' > FILE && curl -T FILE ftp://...
+# on the same 1,000,000-line proxy list, served from 127.0.0.1, uploaded to an FTP server on
+# 127.0.0.1. Prints the best of BENCH_RUNS wall-clock times of each, their ratio and
+# palisor-update's peak memory.  Usage: bench/run.sh [PATH_TO_PALISOR_UPDATE]
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(dirname "$here")
+exe=$(realpath "${1:-$repo/build/src/palisor-update}")
+lines=${BENCH_LINES:-1000000}
+runs=${BENCH_RUNS:-3}
+out=$repo/bench-out
+SERVER_LOG=$out/servers.log
+source "$repo/demo/local_servers.sh"
+
+# The targets: palisor-update within 1.3 times the pipeline's time, peak memory under 4 times
+# the list's size.
+max_time_ratio=1.3
+max_memory_ratio=4
+
+rm -rf "$out"
+mkdir -p "$out/lists" "$out/site" "$out/pipeline" "$out/ftp/palisor" "$out/ftp/pipeline"
+
+# Local data only: the 10.0.0.0/8 private range, one address a line.
+awk -v n="$lines" 'BEGIN { for (i = 0; i < n; i++)
+  printf "10.%d.%d.%d\n", int(i / 65536) % 256, int(i / 256) % 256, i % 256 }' \
+  >"$out/lists/proxy.txt"
+list_bytes=$(stat -c %s "$out/lists/proxy.txt")
+
+start_http_server "$out/lists"
+start_ftp_server bench bench-password "$out/ftp"
+list_url=http://127.0.0.1:$HTTP_PORT/proxy.txt
+
+cat >"$out/site/palisor.ini" <<INI
+[FTP]
+SVNAME=127.0.0.1:$FTP_PORT
+SVUSER=bench
+SVPSWD=bench-password
+SVPATH=/palisor
+SVFILE=.htaccess
+FTPSW=-1
+[URL]
+URL1=$list_url
+MODE1=-1
+LISTMAX=$((lines * 2))
+INI
+
+now_ns() { date +%s%N; }
+
+run_palisor() {
+  if ! (cd "$out/site" && /usr/bin/time -v -o "$out/time-v.txt" "$exe" >"$out/palisor-update.log"); then
+    echo "bench: palisor-update failed:" >&2
+    cat "$out/palisor-update.log" >&2
+    exit 1
+  fi
+}
+
+run_pipeline() {
+  curl -sS --fail "$list_url" | sed 's/^/deny from /' >"$out/pipeline/htaccess.txt"
+  curl -sS --fail -T "$out/pipeline/htaccess.txt" --user bench:bench-password \
+    "ftp://127.0.0.1:$FTP_PORT/pipeline/.htaccess"
+}
+
+best_palisor_ns=
+best_pipeline_ns=
+peak_kb=0
+for ((run = 1; run <= runs; run++)); do
+  start=$(now_ns)
+  run_palisor
+  elapsed=$(($(now_ns) - start))
+  if [[ -z $best_palisor_ns || $elapsed -lt $best_palisor_ns ]]; then
+    best_palisor_ns=$elapsed
+  fi
+  kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$out/time-v.txt")
+  if ((kb > peak_kb)); then
+    peak_kb=$kb
+  fi
+
+  start=$(now_ns)
+  run_pipeline
+  elapsed=$(($(now_ns) - start))
+  if [[ -z $best_pipeline_ns || $elapsed -lt $best_pipeline_ns ]]; then
+    best_pipeline_ns=$elapsed
+  fi
+done
+
+# Both must have produced and delivered the same file, or the comparison means nothing.
+for file in "$out/site/htaccess.txt" "$out/ftp/palisor/.htaccess" "$out/ftp/pipeline/.htaccess"; do
+  if ! cmp -s "$file" "$out/pipeline/htaccess.txt"; then
+    echo "bench: $file differs from the pipeline's output" >&2
+    exit 1
+  fi
+done
+
+awk -v lines="$lines" -v bytes="$list_bytes" -v runs="$runs" \
+  -v palisor="$best_palisor_ns" -v pipeline="$best_pipeline_ns" -v peak_kb="$peak_kb" \
+  -v max_time="$max_time_ratio" -v max_memory="$max_memory_ratio" 'BEGIN {
+  time_ratio = palisor / pipeline
+  memory_ratio = peak_kb * 1024 / bytes
+  printf "list:                 %d lines, %.1f MB\n", lines, bytes / 1e6
+  printf "palisor-update:       %.3f s (best of %d)\n", palisor / 1e9, runs
+  printf "curl | sed | curl -T: %.3f s (best of %d)\n", pipeline / 1e9, runs
+  printf "time ratio:           %.2f (target at most %.1f): %s\n", time_ratio, max_time,
+    time_ratio <= max_time ? "met" : "MISSED"
+  printf "peak memory:          %.1f MB = %.2f times the list (target under %d): %s\n",
+    peak_kb * 1024 / 1e6, memory_ratio, max_memory, memory_ratio < max_memory ? "met" : "MISSED"
+}'

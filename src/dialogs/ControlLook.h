@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QWidget>
+
+namespace palisor {
+
+// Places a control by its layout in twips, relative to its container, at the screen's dpi.
+void PlaceInTwips(QWidget* control, int left, int top, int width, int height);
+
+// Sizes a window's client area in twips.
+void SizeClientInTwips(QWidget* window, int width, int height);
+
+// The dialogs' Japanese face: the classic "ＭＳ Ｐゴシック" where it exists, else the
+// desktop's Japanese Gothic.
+QFont GothicFont(double points, bool bold = false);
+
+// The banner's Western face: Arial, else a metric-compatible or plain sans-serif face.
+QFont ArialFont(double points, bool bold = false);
+
+// The layout was drawn for the classic face's narrow metrics; where the face in use needs
+// more room, a check box, option button or label grows to the right rather than clip its
+// caption. Called once the window's controls and fonts are all in place.
+void KeepCaptionsWhole(QWidget* window);
+
+void SetTextColour(QWidget* control, const QColor& colour);
+
+// Creates a control with its caption (or initial text), its object name and its place.
+template <typename Control>
+Control* MakeControl(QWidget* parent, const char* name, const char* caption, int left, int top,
+                     int width, int height) {
+  auto* control = new Control(QString::fromUtf8(caption), parent);
+  control->setObjectName(QString::fromLatin1(name));
+  PlaceInTwips(control, left, top, width, height);
+  return control;
+}
+
+}  // namespace palisor

@@ -1,0 +1,268 @@
+#include "dialogs/Dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPalette>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QVariant>
+#include <string>
+
+#include "dialogs/ControlLook.h"
+#include "dialogs/Dialog2.h"
+
+namespace palisor {
+namespace {
+
+// The password box has always masked with "*"; Qt styles pick a bullet of their own.
+class AsteriskPasswordStyle final : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == SH_LineEdit_PasswordCharacter) {
+      return '*';
+    }
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
+// Two wordings, as the boxes have always shown them.
+const char* const kNoNeedToChangeThis = "通常は変更する必要はありません。";
+const char* const kNoNeedToChangeThese = "通常は変更する必要がありません。";
+
+QLineEdit* MakeTextBox(QWidget* frame, const char* name, int left, int top, int width,
+                       const char* toolTip = nullptr, int maxLength = 0) {
+  auto* box = MakeControl<QLineEdit>(frame, name, "", left, top, width, 264);
+  if (toolTip != nullptr) {
+    box->setToolTip(QString::fromUtf8(toolTip));
+  }
+  if (maxLength > 0) {
+    box->setMaxLength(maxLength);
+  }
+  return box;
+}
+
+QString FromBytes(const std::string& bytes) {
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QLineEdit* box) {
+  return box->text().toUtf8().toStdString();
+}
+
+void SetTicked(QCheckBox* box, bool ticked) {
+  box->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+}
+
+// The save step takes the classic states: 0 clear, anything else ticked.
+int StateOf(const QCheckBox* box) {
+  return box->checkState() == Qt::Unchecked ? 0 : 1;
+}
+
+}  // namespace
+
+Dialog::Dialog(Module1& state, QWidget* parent) : QDialog(parent), state_(state) {
+  setObjectName(QStringLiteral("Dialog"));
+  setWindowTitle(QStringLiteral("設定"));
+  setFont(GothicFont(9));
+  SizeClientInTwips(this, 8280, 7365);
+  BuildProxyKinds();
+  BuildFtpServer();
+  BuildOutputForm();
+  BuildOther();
+  BuildButtonsAndBanner();
+  SetTabOrder();
+  KeepCaptionsWhole(this);
+  FillFromSettings();
+  connect(check4_, &QCheckBox::toggled, this, &Dialog::ApplyFtpEnablingRule);
+  check1_->setFocus();
+}
+
+void Dialog::BuildProxyKinds() {
+  auto* frame4 =
+      MakeControl<QGroupBox>(this, "Frame4", "制限をかけるPROXYの種類", 120, 120, 6735, 1695);
+  auto* cyber =
+      MakeControl<QGroupBox>(frame4, "Frame5", "サイバーシンドローム様", 240, 240, 6375, 615);
+  cyber->setProperty("index", 0);
+  check1_ = MakeControl<QCheckBox>(cyber, "Check1", "Anonymous", 480, 240, 1575, 255);
+  check2_ = MakeControl<QCheckBox>(cyber, "Check2", "Non-Anonymous", 2280, 240, 1575, 255);
+  check3_ = MakeControl<QCheckBox>(cyber, "Check3", "Squid", 4320, 240, 1575, 255);
+  auto* overseas = MakeControl<QGroupBox>(frame4, "Frame5", "海外のリスト", 240, 960, 6375, 615);
+  overseas->setProperty("index", 1);
+  check5_ = MakeControl<QCheckBox>(overseas, "Check5", "ロシア１", 480, 240, 1575, 255);
+  check6_ = MakeControl<QCheckBox>(overseas, "Check6", "ロシア２", 2280, 240, 1575, 255);
+  check7_ = MakeControl<QCheckBox>(overseas, "Check7", "カナダ", 4320, 240, 1575, 255);
+}
+
+void Dialog::BuildFtpServer() {
+  auto* frame1 = MakeControl<QGroupBox>(this, "Frame1", "FTPサーバ(制限をかけたいApacheサーバ)",
+                                        120, 1920, 6732, 2055);
+  MakeControl<QLabel>(frame1, "Label1", "FTPサーバ (例: ftp.mysite.example )", 360, 240, 3255, 255);
+  text1_ = MakeTextBox(frame1, "Text1", 360, 480, 2895, ".htaccessを置きたいサーバの名前");
+  MakeControl<QLabel>(frame1, "Label3", "UserID", 3480, 240, 1332, 252);
+  text3_ = MakeTextBox(frame1, "Text3", 3480, 480, 1332);
+  MakeControl<QLabel>(frame1, "Label4", "パスワード", 4920, 240, 1332, 252);
+  text4_ = MakeTextBox(frame1, "Text4", 4920, 480, 1692);
+  text4_->setEchoMode(QLineEdit::Password);
+  auto* asterisk = new AsteriskPasswordStyle;
+  asterisk->setParent(text4_);
+  text4_->setStyle(asterisk);
+  MakeControl<QLabel>(frame1, "Label2", "格納ディレクトリ (例: /usr/home/hogehoge/public_html )",
+                      120, 840, 6492, 252);
+  text2_ = MakeTextBox(frame1, "Text2", 360, 1080, 6255);
+  MakeControl<QLabel>(frame1, "Label8", "格納ファイル名 (通常は変更しません) (例: .htaccess )", 120,
+                      1440, 6495, 255);
+  text8_ = MakeTextBox(frame1, "Text8", 360, 1680, 3255);
+  // On the frame's top edge, right of its caption: made after the frame so it stays on top.
+  check4_ = MakeControl<QCheckBox>(this, "Check4", "FTP有効", 5520, 1920, 1215, 255);
+}
+
+void Dialog::BuildOutputForm() {
+  auto* frame3 =
+      MakeControl<QGroupBox>(this, "Frame3", "編集(通常は変更しません)", 120, 4080, 6735, 1695);
+  MakeControl<QLabel>(frame3, "Label11", "ファイルへの出力様式", 120, 240, 6375, 255);
+  text11_ = MakeTextBox(frame3, "Text11", 360, 480, 2175, kNoNeedToChangeThis);
+  auto* label9 = MakeControl<QLabel>(frame3, "Label9", "{PROXYアドレス}", 2640, 480, 1590, 225);
+  label9->setFont(GothicFont(11.25));
+  text12_ = MakeTextBox(frame3, "Text12", 4320, 480, 1935, kNoNeedToChangeThis);
+  MakeControl<QLabel>(frame3, "Label10", "制限プロクシ範囲(bit、通常32、16～32)", 120, 960, 3495,
+                      255);
+  text9_ = MakeTextBox(frame3, "Text9", 360, 1200, 495, kNoNeedToChangeThese, 2);
+  MakeControl<QLabel>(frame3, "Label6", "制限プロクシの最大数(通常:9999)", 3480, 960, 2775, 255);
+  text6_ = MakeTextBox(frame3, "Text6", 3720, 1200, 735, kNoNeedToChangeThese, 4);
+}
+
+void Dialog::BuildOther() {
+  auto* frame2 =
+      MakeControl<QGroupBox>(this, "Frame2", "その他(通常は変更しません)", 120, 5880, 6735, 915);
+  MakeControl<QLabel>(frame2, "Label5", "更新間隔(秒)", 120, 300, 1095, 255);
+  text7_ =
+      MakeTextBox(frame2, "Text7", 360, 540, 735,
+                  "PROXYは１時間おきに更新されるので３６００以下ではあまり意味がありません。", 5);
+}
+
+void Dialog::BuildButtonsAndBanner() {
+  auto* ok = MakeControl<QPushButton>(this, "OKButton", "OK", 6960, 240, 1215, 375);
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &Dialog::SaveAndClose);
+  auto* cancel = MakeControl<QPushButton>(this, "CancelButton", "ｷｬﾝｾﾙ", 6960, 720, 1215, 375);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  auto* command1 = MakeControl<QPushButton>(this, "Command1", "国別制御", 6960, 1320, 1215, 375);
+  command1->setFont(GothicFont(9, true));
+  connect(command1, &QPushButton::clicked, this, &Dialog::ShowCountryControl);
+  okButton_ = ok;
+  cancelButton_ = cancel;
+  command1_ = command1;
+
+  auto* label13 =
+      MakeControl<QLabel>(this, "Label13", "  PALISOR ver 1.2.0.1  ", 120, 6900, 8055, 375);
+  label13->setFont(ArialFont(14.25, true));
+  label13->setAutoFillBackground(true);
+  QPalette banner = label13->palette();
+  banner.setColor(QPalette::WindowText, QColor(192, 192, 0));
+  banner.setColor(QPalette::Window, QColor(64, 64, 0));
+  label13->setPalette(banner);
+}
+
+void Dialog::SetTabOrder() {
+  QWidget* const order[] = {check1_, check2_, check3_, check5_,   check6_,       check7_,  check4_,
+                            text1_,  text3_,  text4_,  text2_,    text8_,        text11_,  text12_,
+                            text9_,  text6_,  text7_,  okButton_, cancelButton_, command1_};
+  for (std::size_t i = 1; i < std::size(order); ++i) {
+    setTabOrder(order[i - 1], order[i]);
+  }
+}
+
+void Dialog::FillFromSettings() {
+  const Settings& s = state_.settings;
+  text1_->setText(FromBytes(s.SVNAME));
+  text3_->setText(FromBytes(s.SVUSER));
+  text4_->setText(FromBytes(s.SVPSWD));
+  text2_->setText(FromBytes(s.SVPATH));
+  // A box limited in length cuts what it is given: LISTMAX 50000 shows, and saves, as 5000.
+  text6_->setText(QString::number(s.LISTMAX));
+  text7_->setText(QString::number(s.TMINT));
+  text9_->setText(QString::number(s.MASK));
+  text8_->setText(FromBytes(s.SVFILE));
+  text11_->setText(FromBytes(s.CHARBF));
+  text12_->setText(FromBytes(s.CHARAF));
+  SetTicked(check4_, s.FTPSW);
+  SetTicked(check1_, s.MODE1);
+  SetTicked(check2_, s.MODE2);
+  SetTicked(check3_, s.MODE3);
+  SetTicked(check5_, s.MODE4);
+  SetTicked(check6_, s.MODE5);
+  SetTicked(check7_, s.MODE6);
+  ApplyFtpEnablingRule();
+}
+
+std::array<QLineEdit*, 5> Dialog::FtpBoxes() const {
+  return {text1_, text2_, text3_, text4_, text8_};
+}
+
+// Disabled boxes keep their texts, and OK stores them either way.
+void Dialog::ApplyFtpEnablingRule() {
+  const bool enabled = check4_->isChecked();
+  const QColor background =
+      QApplication::palette().color(QPalette::Active, enabled ? QPalette::Base : QPalette::Button);
+  for (QLineEdit* box : FtpBoxes()) {
+    box->setEnabled(enabled);
+  }
+  for (QLineEdit* box : FtpBoxes()) {
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, background);
+    box->setPalette(palette);
+  }
+}
+
+// The notice offers no way out: the country dialog always follows it. Neither window has an
+// owner, as both have always opened.
+void Dialog::ShowCountryControl() {
+  QMessageBox notice;
+  notice.setWindowTitle(QStringLiteral("Palisor"));
+  notice.setTextFormat(Qt::PlainText);
+  notice.setText(QStringLiteral(
+      "注意！国別制御は出力されたファイルを「.htaccess」として使用する場合のみ指定してください。"));
+  notice.setIcon(QMessageBox::NoIcon);
+  notice.setStandardButtons(QMessageBox::Ok);
+  // A plain notice: no picture on its button either, whatever the style's habit.
+  notice.button(QMessageBox::Ok)->setIcon(QIcon());
+  notice.exec();
+
+  Dialog2 countries(state_.settings);
+  countries.exec();
+}
+
+SettingsDialogInputs Dialog::CurrentInputs() const {
+  SettingsDialogInputs in;
+  in.check4 = StateOf(check4_);
+  in.check1 = StateOf(check1_);
+  in.check2 = StateOf(check2_);
+  in.check3 = StateOf(check3_);
+  in.check5 = StateOf(check5_);
+  in.check6 = StateOf(check6_);
+  in.check7 = StateOf(check7_);
+  in.text1 = ToBytes(text1_);
+  in.text3 = ToBytes(text3_);
+  in.text4 = ToBytes(text4_);
+  in.text2 = ToBytes(text2_);
+  in.text8 = ToBytes(text8_);
+  in.text11 = ToBytes(text11_);
+  in.text12 = ToBytes(text12_);
+  in.text6 = ToBytes(text6_);
+  in.text9 = ToBytes(text9_);
+  in.text7 = ToBytes(text7_);
+  return in;
+}
+
+void Dialog::SaveAndClose() {
+  SaveSettings(CurrentInputs(), state_);
+  accept();
+}
+
+}  // namespace palisor

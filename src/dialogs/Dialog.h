@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+
+#include "dialogs/SaveSettings.h"
+#include "settings/Settings.h"
+
+class QCheckBox;
+class QLineEdit;
+
+namespace palisor {
+
+// The settings dialog: a view over the settings, filled at each opening. OK normalises and
+// saves everything through SaveSettings and restarts the countdown; Cancel, Esc and the
+// close box store nothing. "国別制御" shows the country notice, then Dialog2.
+//
+// Every control's objectName is its name ("Check1", "Text7", "OKButton" ...). The two
+// members of the frame array Frame5 are both named "Frame5" and carry their index (0, 1) in
+// the dynamic property "index".
+class Dialog final : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit Dialog(Module1& state, QWidget* parent = nullptr);
+
+ private:
+  void BuildProxyKinds();
+  void BuildFtpServer();
+  void BuildOutputForm();
+  void BuildOther();
+  void BuildButtonsAndBanner();
+  void SetTabOrder();
+  void FillFromSettings();
+  void ApplyFtpEnablingRule();
+  void ShowCountryControl();
+  void SaveAndClose();
+  SettingsDialogInputs CurrentInputs() const;
+  std::array<QLineEdit*, 5> FtpBoxes() const;
+
+  Module1& state_;
+  QCheckBox* check1_ = nullptr;  // MODE1 ... MODE3
+  QCheckBox* check2_ = nullptr;
+  QCheckBox* check3_ = nullptr;
+  QCheckBox* check5_ = nullptr;  // MODE4 ... MODE6
+  QCheckBox* check6_ = nullptr;
+  QCheckBox* check7_ = nullptr;
+  QCheckBox* check4_ = nullptr;  // FTPSW
+  QLineEdit* text1_ = nullptr;   // SVNAME
+  QLineEdit* text3_ = nullptr;   // SVUSER
+  QLineEdit* text4_ = nullptr;   // SVPSWD
+  QLineEdit* text2_ = nullptr;   // SVPATH
+  QLineEdit* text8_ = nullptr;   // SVFILE
+  QLineEdit* text11_ = nullptr;  // CHARBF
+  QLineEdit* text12_ = nullptr;  // CHARAF
+  QLineEdit* text9_ = nullptr;   // MASK
+  QLineEdit* text6_ = nullptr;   // LISTMAX
+  QLineEdit* text7_ = nullptr;   // TMINT
+  QWidget* okButton_ = nullptr;
+  QWidget* cancelButton_ = nullptr;
+  QWidget* command1_ = nullptr;
+};
+
+}  // namespace palisor

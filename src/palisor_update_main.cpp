@@ -1,0 +1,125 @@
+// palisor-update: one update run from the settings in the working folder, then exit. For
+// servers and scheduled jobs (cron, systemd timers); the settings file is only read.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/Paths.h"
+#include "platform/Transfer.h"
+#include "settings/Settings.h"
+#include "settings/SettingsFile.h"
+#include "update/ConsoleHost.h"
+#include "update/RunUpdate.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitSignalBase = 128;  // the shell's convention for "ended by signal n"
+
+constexpr std::string_view kUsage =
+    "Usage: palisor-update [--help | --version]\n"
+    "\n"
+    "Makes one Palisor update run in the current folder: reads palisor.ini, downloads the\n"
+    "enabled lists, writes the access file and, when the settings say so, uploads it by FTP.\n"
+    "Each stage of the run is printed on a line of its own.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    the run ended with \"待機中\" (nothing to do included)\n"
+    "  1    the run ended early on a failure; the reason is printed to standard error\n"
+    "  2    usage error\n"
+    "  130  interrupted (143 for SIGTERM, 129 for SIGHUP); the output file is left as it was\n";
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+  stopSignal = signal;
+}
+
+// The first stop signal abandons the run cleanly; a second one ends the process at once. A
+// reader that went away (`palisor-update | head -1`) must not kill the run half-way through
+// writing or uploading: output to it is simply lost.
+void InstallSignalHandlers() {
+  std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+void WriteOut(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void WriteError(std::string_view message) {
+  std::string line = "palisor-update: ";
+  for (char c : message) {
+    line += (c == '\n' || c == '\r') ? ' ' : c;  // one line, whatever the reason holds
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+// A missing settings file means every default, as in the window; say so, since a scheduled
+// job started in the wrong folder would otherwise quietly use them.
+void WarnWhenSettingsMissing() {
+  std::error_code error;
+  if (!std::filesystem::exists(palisor::NativePath(palisor::kSettingsFile), error)) {
+    WriteError("no palisor.ini in the current folder; using the default settings");
+  }
+}
+
+int RunOnce() {
+  InstallSignalHandlers();
+  palisor::Module1 state;
+  WarnWhenSettingsMissing();
+  palisor::LoadSettings(state);
+
+  palisor::ConsoleHost host(WriteOut, isatty(STDOUT_FILENO) == 1, [] { return stopSignal != 0; });
+  palisor::Transfer transfer;
+  const palisor::RunReport report = palisor::RunUpdate(state, host, transfer);
+  host.Finish();
+
+  switch (report.outcome) {
+    case palisor::Outcome::kOk:
+      return kExitOk;
+    case palisor::Outcome::kAbandoned:
+      WriteError("interrupted; the output file was left as it was");
+      return kExitSignalBase + static_cast<int>(stopSignal);
+    case palisor::Outcome::kFailed:
+      break;
+  }
+  WriteError(report.error.empty() ? "the run failed at \"" + host.lastCaption() + "\""
+                                  : report.error);
+  return kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 1) {
+    return RunOnce();
+  }
+  const std::string_view argument = argv[1];
+  if (argc == 2 && argument == "--help") {
+    WriteOut(kUsage);
+    return kExitOk;
+  }
+  if (argc == 2 && argument == "--version") {
+    WriteOut("palisor-update " PALISOR_VERSION "\n");
+    return kExitOk;
+  }
+  WriteError(argc == 2 ? "unknown argument '" + std::string(argument) + "'"
+                       : std::string("too many arguments"));
+  std::fputs("Try 'palisor-update --help'.\n", stderr);
+  return kExitUsage;
+}

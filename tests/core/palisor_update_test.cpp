@@ -1,0 +1,474 @@
+// Whole runs of the palisor-update command in a scratch working folder, against real HTTP and
+// FTP servers on 127.0.0.1.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/TestServers.h"
+
+#ifndef PALISOR_UPDATE_EXE
+#error "the build names the palisor-update binary in PALISOR_UPDATE_EXE"
+#endif
+
+extern char** environ;
+
+namespace palisor::test {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+// Bound on a whole run, so a hanging command fails its test instead of the suite.
+constexpr seconds kRunLimit{60};
+
+// Every caption the command prints, as the tests expect it.
+constexpr std::string_view kJapan = "国別情報の取得中[日本]\n";
+constexpr std::string_view kChina = "国別情報の取得中[中国]\n";
+constexpr std::string_view kKorea = "国別情報の取得中[韓国]\n";
+constexpr std::string_view kAnonymous = "PROXY情報の取得中[Anonymous]\n";
+constexpr std::string_view kNonAnonymous = "PROXY情報の取得中[Non-Anonymous]\n";
+constexpr std::string_view kSquid = "PROXY情報の取得中[Squid]\n";
+constexpr std::string_view kRussia1 = "PROXY情報の取得中[露①]\n";
+constexpr std::string_view kAnalysing = "解析中\n";
+constexpr std::string_view kSending = "送信中\n";
+constexpr std::string_view kWaiting = "待機中\n";
+
+std::string Join(std::initializer_list<std::string_view> parts) {
+  std::string joined;
+  for (std::string_view part : parts) {
+    joined += part;
+  }
+  return joined;
+}
+
+struct Finished {
+  int exitStatus = -1;  // 128 + n when ended by signal n
+  std::string out;
+  std::string err;
+};
+
+// Where the command's standard output goes.
+enum class Output {
+  kPipe,
+  kTerminal,
+  kClosedPipe,  // a pipe whose reader has gone away
+};
+
+// One palisor-update process in `workDir`, its standard error a pipe.
+class Command final {
+ public:
+  Command(const fs::path& workDir, const std::vector<std::string>& arguments,
+          Output output = Output::kPipe) {
+    int outEnds[2];
+    int errEnds[2];
+    if (output == Output::kTerminal) {
+      EXPECT_EQ(openpty(&outEnds[0], &outEnds[1], nullptr, nullptr, nullptr), 0);
+    } else {
+      EXPECT_EQ(pipe(outEnds), 0);
+    }
+    EXPECT_EQ(pipe(errEnds), 0);
+    outFd_ = outEnds[0];
+    errFd_ = errEnds[0];
+
+    std::vector<std::string> argvText = {PALISOR_UPDATE_EXE};
+    argvText.insert(argvText.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : argvText) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    posix_spawn_file_actions_adddup2(&actions, outEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errEnds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, outFd_);
+    posix_spawn_file_actions_addclose(&actions, errFd_);
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(outEnds[1]);
+    close(errEnds[1]);
+    if (output == Output::kClosedPipe) {
+      close(outFd_);
+      outFd_ = -1;
+      outOpen_ = false;
+    }
+  }
+
+  ~Command() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {outFd_, errFd_}) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
+  }
+  Command(const Command&) = delete;
+  Command& operator=(const Command&) = delete;
+
+  // Reads output until standard output holds `text`; false when the run ends or the limit
+  // passes first.
+  bool WaitForOutput(std::string_view text) {
+    const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+    while (out_.find(text) == std::string::npos) {
+      if (!ReadSome(deadline)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void Signal(int signal) { kill(pid_, signal); }
+
+  // Reads both outputs to their end and waits for the exit.
+  Finished Finish() {
+    const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+    while (ReadSome(deadline)) {
+    }
+    EXPECT_FALSE(outOpen_ || errOpen_) << "palisor-update did not finish within the limit";
+    Finished finished;
+    int status = 0;
+    if (outOpen_ || errOpen_) {
+      kill(pid_, SIGKILL);
+    }
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    finished.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    finished.out = out_;
+    finished.err = err_;
+    return finished;
+  }
+
+ private:
+  // One read from whichever output has data; false once both are at their end or time is up.
+  bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+    if (!outOpen_ && !errOpen_) {
+      return false;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd fds[2] = {{outOpen_ ? outFd_ : -1, POLLIN, 0}, {errOpen_ ? errFd_ : -1, POLLIN, 0}};
+    if (left.count() <= 0 || poll(fds, 2, static_cast<int>(left.count())) <= 0) {
+      return false;
+    }
+    Drain(fds[0], outFd_, out_, outOpen_);
+    Drain(fds[1], errFd_, err_, errOpen_);
+    return true;
+  }
+
+  // A terminal reports its end as an error once the command has closed it.
+  static void Drain(const pollfd& ready, int fd, std::string& into, bool& open) {
+    if (ready.revents == 0) {
+      return;
+    }
+    char buffer[4096];
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) {
+      open = false;
+      return;
+    }
+    into.append(buffer, static_cast<std::size_t>(got));
+  }
+
+  pid_t pid_ = -1;
+  int outFd_ = -1;
+  int errFd_ = -1;
+  bool outOpen_ = true;
+  bool errOpen_ = true;
+  std::string out_;
+  std::string err_;
+};
+
+Finished RunIn(const fs::path& workDir, const std::vector<std::string>& arguments = {}) {
+  Command command(workDir, arguments);
+  return command.Finish();
+}
+
+// Every file and folder below `dir`, relative to it.
+std::set<std::string> Listing(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    names.insert(fs::relative(entry.path(), dir).string());
+  }
+  return names;
+}
+
+std::size_t LineCount(std::string_view text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+constexpr std::string_view kPreviousRun = "deny from 192.0.2.250\n";
+constexpr const char* kFtpUser = "site";
+constexpr const char* kFtpPassword = "s3cret:@/pw";
+
+// A scratch working folder with servers on 127.0.0.1: `lists` is what the HTTP server
+// serves, `ftpHome` the FTP user's home. The settings file is written by each test.
+class PalisorUpdate : public ::testing::Test {
+ protected:
+  std::string ListUrl(std::string_view name) const { return http.Url("/" + std::string(name)); }
+
+  // The [FTP] section for the local FTP server, with the given switch and remote folder.
+  std::string FtpSection(bool upload, std::string_view remoteDir = "/public_html") const {
+    return "[FTP]\nSVNAME=" + ftp.Address() + "\nSVUSER=" + kFtpUser + "\nSVPSWD=" + kFtpPassword +
+           "\nSVPATH=" + std::string(remoteDir) +
+           "\nSVFILE=.htaccess\nFTPSW=" + (upload ? "-1" : "0") + "\n";
+  }
+
+  void WriteSettings(const std::string& ini) { work.Write("palisor.ini", ini); }
+  std::string Output() const { return ReadBytes(work / "htaccess.txt"); }
+  std::string Uploaded() const { return ReadBytes(ftpHome / "public_html" / ".htaccess"); }
+
+  ScratchDir lists;
+  ScratchDir ftpHome;
+  ScratchDir work;
+  HttpServer http{lists.path()};
+  FtpServer ftp{ftpHome.path(), kFtpUser, kFtpPassword};
+};
+
+TEST_F(PalisorUpdate, NoListEnabledTouchesNothingAndUploadsNothing) {
+  lists.Write("proxy.txt", "192.0.2.1\n");
+  ftpHome.Write("public_html/.htaccess", "live\n");
+  WriteSettings(FtpSection(true) + "[URL]\nURL1=" + ListUrl("proxy.txt") + "\nMODE1=0\n");
+  work.Write("htaccess.txt", kPreviousRun);
+  const auto before = Listing(work.path());
+  const std::string settings = ReadBytes(work / "palisor.ini");
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, kWaiting);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Output(), kPreviousRun);
+  EXPECT_EQ(Listing(work.path()), before);
+  EXPECT_EQ(ReadBytes(work / "palisor.ini"), settings);
+  EXPECT_EQ(Uploaded(), "live\n");
+  EXPECT_EQ(ftp.Commands(), "") << "nobody should have connected";
+}
+
+TEST_F(PalisorUpdate, OnlyCountryListsAreWrittenButNeverUploaded) {
+  lists.Write("ipg_ALLOW_JP.txt", "allow from 192.0.2.0/25\n");
+  lists.Write("ipg_DENY_KR.txt", "deny from 203.0.113.0/24\n");
+  WriteSettings(FtpSection(true) + "[URL]\nMODE1=0\n[CNT]\nIPG_JP=1\nIPG_KR=2\nIPG_JP_URL1=" +
+                ListUrl("ipg_ALLOW_JP.txt") + "\nIPG_JP_URL2=" + ListUrl("missing-jp.txt") +
+                "\nIPG_KR_URL2=" + ListUrl("ipg_DENY_KR.txt") + "\n");
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, Join({kJapan, kKorea, kAnalysing, kWaiting}));
+  EXPECT_EQ(Output(), "allow from 192.0.2.0/25\ndeny from 203.0.113.0/24\n");
+  EXPECT_EQ(ftp.Commands(), "");
+  EXPECT_EQ(Listing(ftpHome.path()), std::set<std::string>{});
+}
+
+TEST_F(PalisorUpdate, ThirdOfFourListsFailingLeavesThePreviousFile) {
+  lists.Write("cn.txt", "allow from 198.51.100.0/24\n");
+  lists.Write("c1.txt", "192.0.2.1\n");
+  lists.Write("c3.txt", "192.0.2.3\n");
+  // The Non-Anonymous server announces a body and hangs up in the middle of it.
+  WriteSettings(
+      FtpSection(true) + "[URL]\nURL1=" + ListUrl("c1.txt") + "\nURL2=" + http.Url("/cut") +
+      "\nURL3=" + ListUrl("c3.txt") +
+      "\nMODE1=-1\nMODE2=-1\nMODE3=-1\n[CNT]\nIPG_CN=1\nIPG_CN_URL1=" + ListUrl("cn.txt") + "\n");
+  work.Write("htaccess.txt", kPreviousRun);
+  const auto before = Listing(work.path());
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, Join({kChina, kAnonymous, kNonAnonymous}));
+  EXPECT_EQ(LineCount(run.err), 1u) << run.err;
+  EXPECT_TRUE(run.err.starts_with("palisor-update: ")) << run.err;
+  EXPECT_NE(run.err.find("Non-Anonymous"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(http.Url("/cut")), std::string::npos) << run.err;
+  EXPECT_EQ(Output(), kPreviousRun);
+  EXPECT_EQ(Listing(work.path()), before) << "no temporary file may stay behind";
+  EXPECT_EQ(ftp.Commands(), "");
+}
+
+TEST_F(PalisorUpdate, FullRunWritesAndUploadsTheSameBytes) {
+  lists.Write("ipg_ALLOW_JP.txt", "allow from 192.0.2.0/26\n");
+  lists.Write("proxy_c1.txt", "192.0.2.14\n  198.51.100.8  \n203.0.113.5:8080\n");
+  lists.Write("proxy_ru1.txt", "198.51.100.201\n");
+  work.Write("add2htaccess.txt", "order allow,deny\r\n");
+  work.Write("add2htaccess2.txt", "ErrorDocument 403 /forbidden.html\r\n");
+  ftpHome.Write("public_html/.htaccess", "the previous upload, longer than the new file\n");
+  WriteSettings(FtpSection(true) + "[EDIT]\nCHARBF=deny from\nCHARAF=# proxy\n[URL]\nURL1=" +
+                ListUrl("proxy_c1.txt") + "\nURL4=" + ListUrl("proxy_ru1.txt") +
+                "\nMODE1=-1\nMODE4=-1\nMASK=24\n[CNT]\nIPG_JP=1\nIPG_JP_URL1=" +
+                ListUrl("ipg_ALLOW_JP.txt") + "\n");
+  const std::string settings = ReadBytes(work / "palisor.ini");
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  // In a pipe the per-line count is left out.
+  EXPECT_EQ(run.out, Join({kJapan, kAnonymous, kRussia1, kAnalysing, kSending, kWaiting}));
+  const std::string expected =
+      "order allow,deny\n"
+      "allow from 192.0.2.0/26\n"
+      "deny from 192.0.2.14/24 # proxy\n"
+      "deny from 198.51.100.8/24 # proxy\n"
+      "deny from 203.0.113.5:8080/24 # proxy\n"
+      "deny from 198.51.100.201/24 # proxy\n"
+      "ErrorDocument 403 /forbidden.html\n";
+  EXPECT_EQ(Output(), expected);
+  EXPECT_EQ(Uploaded(), expected);
+  EXPECT_EQ(ReadBytes(work / "palisor.ini"), settings) << "the settings file is never written";
+  EXPECT_EQ(Listing(work.path()), (std::set<std::string>{"add2htaccess.txt", "add2htaccess2.txt",
+                                                         "htaccess.txt", "palisor.ini"}));
+}
+
+TEST_F(PalisorUpdate, UploadsFromALocalFileWithASpaceToTheServersRoot) {
+  lists.Write("c1.txt", "192.0.2.7\n");
+  WriteSettings(FtpSection(true, "") +
+                "LCFILE=.\\site output.txt\n[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(ReadBytes(work / "site output.txt"), "deny from 192.0.2.7\n");
+  EXPECT_EQ(ReadBytes(ftpHome / ".htaccess"), "deny from 192.0.2.7\n");
+}
+
+TEST_F(PalisorUpdate, ListsOfOneGroupRunTogetherWhenTheFirstLacksAFinalLineBreak) {
+  lists.Write("c1.txt", "192.0.2.1\n192.0.2.2");
+  lists.Write("c2.txt", "198.51.100.1\n");
+  WriteSettings(FtpSection(false) + "[URL]\nURL1=" + ListUrl("c1.txt") +
+                "\nURL2=" + ListUrl("c2.txt") + "\nMODE1=-1\nMODE2=-1\n");
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, Join({kAnonymous, kNonAnonymous, kAnalysing, kWaiting}));
+  EXPECT_EQ(Output(), "deny from 192.0.2.1\ndeny from 192.0.2.2198.51.100.1\n");
+}
+
+// An error page must never become "deny from <html>" lines on the site.
+TEST_F(PalisorUpdate, HttpErrorStatusFailsTheRun) {
+  lists.Write("c1.txt", "192.0.2.1\n");
+  for (const auto& [path, code] : {std::pair{"/missing.txt", "404"}, {"/status/500", "500"}}) {
+    SCOPED_TRACE(path);
+    WriteSettings(FtpSection(true) + "[URL]\nURL1=" + ListUrl("c1.txt") +
+                  "\nURL3=" + http.Url(path) + "\nMODE1=-1\nMODE3=-1\n");
+    work.Write("htaccess.txt", kPreviousRun);
+
+    const Finished run = RunIn(work.path());
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, Join({kAnonymous, kSquid}));
+    EXPECT_EQ(LineCount(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("Squid"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(code), std::string::npos) << run.err;
+    EXPECT_EQ(Output(), kPreviousRun);
+  }
+  EXPECT_EQ(ftp.Commands(), "");
+}
+
+TEST_F(PalisorUpdate, RefusedUploadFailsTheRunWithSendingLast) {
+  lists.Write("c1.txt", "192.0.2.1\n");
+  WriteSettings("[FTP]\nSVNAME=" + ftp.Address() + "\nSVUSER=" + kFtpUser +
+                "\nSVPSWD=wrong\nSVPATH=/public_html\nFTPSW=-1\n[URL]\nURL1=" + ListUrl("c1.txt") +
+                "\n");
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, Join({kAnonymous, kAnalysing, kSending}));
+  EXPECT_EQ(LineCount(run.err), 1u) << run.err;
+  EXPECT_EQ(Output(), "deny from 192.0.2.1\n") << "the local file is written before the upload";
+  EXPECT_FALSE(fs::exists(ftpHome / "public_html" / ".htaccess"));
+}
+
+TEST_F(PalisorUpdate, OnATerminalTheCountIsRewrittenInPlace) {
+  std::string list;
+  for (int i = 0; i < 2000; ++i) {
+    list += "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256) + "\n";
+  }
+  lists.Write("c1.txt", list);
+  WriteSettings(FtpSection(false) + "[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+
+  Command command(work.path(), {}, Output::kTerminal);
+  const Finished run = command.Finish();
+
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_NE(run.out.find("解析中\r\n\r解析中("), std::string::npos) << run.out;
+  // The line with the count is finished, with the last count, before the next caption.
+  EXPECT_NE(run.out.find("\r解析中(2001件)\r\n待機中\r\n"), std::string::npos) << run.out;
+}
+
+TEST_F(PalisorUpdate, AReaderGoingAwayDoesNotStopTheRun) {
+  lists.Write("c1.txt", "192.0.2.1\n");
+  WriteSettings(FtpSection(true) + "[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+
+  fs::create_directory(ftpHome / "public_html");
+
+  Command command(work.path(), {}, Output::kClosedPipe);
+  const Finished run = command.Finish();
+
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(Uploaded(), "deny from 192.0.2.1\n");
+}
+
+TEST_F(PalisorUpdate, InterruptedRunLeavesTheOutputAsItWas) {
+  WriteSettings(FtpSection(true) + "[URL]\nURL1=" + http.Url("/stall") + "\n");
+  work.Write("htaccess.txt", kPreviousRun);
+  const auto before = Listing(work.path());
+
+  Command command(work.path(), {});
+  ASSERT_TRUE(command.WaitForOutput(kAnonymous));
+  command.Signal(SIGTERM);
+  const Finished run = command.Finish();
+
+  EXPECT_EQ(run.exitStatus, 128 + SIGTERM);
+  EXPECT_EQ(LineCount(run.err), 1u) << run.err;
+  EXPECT_EQ(Output(), kPreviousRun);
+  EXPECT_EQ(Listing(work.path()), before);
+}
+
+TEST_F(PalisorUpdate, HelpAndVersionAnswerWithoutRunning) {
+  const Finished help = RunIn(work.path(), {"--help"});
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_TRUE(help.out.starts_with("Usage: palisor-update")) << help.out;
+
+  const Finished version = RunIn(work.path(), {"--version"});
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_EQ(version.out, "palisor-update " PALISOR_VERSION "\n");
+  EXPECT_EQ(Listing(work.path()), std::set<std::string>{});
+}
+
+TEST(PalisorUpdateUsage, AnyOtherArgumentIsAUsageError) {
+  ScratchDir work;
+  const std::vector<std::vector<std::string>> usages = {
+      {"--bogus"}, {"-h"}, {""}, {"--help", "--version"}, {"palisor.ini"}};
+  for (const auto& arguments : usages) {
+    SCOPED_TRACE(arguments.front());
+    const Finished run = RunIn(work.path(), arguments);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("palisor-update: ")) << run.err;
+  }
+  EXPECT_EQ(Listing(work.path()), std::set<std::string>{}) << "a usage error runs nothing";
+}
+
+}  // namespace
+}  // namespace palisor::test
