@@ -102,13 +102,6 @@ void NormaliseInputs(const SettingsDialogInputs& in, Settings& s) {
   s.TMINT = ReadNumberField(in.text7, kIntervalField);
 }
 
-constexpr std::array<const char*, kCountryCount> kCountryModeKeys{"IPG_JP", "IPG_CN", "IPG_HK",
-                                                                  "IPG_TW", "IPG_KR"};
-constexpr std::array<const char*, kCountryCount> kAllowListKeys{
-    "IPG_JP_URL1", "IPG_CN_URL1", "IPG_HK_URL1", "IPG_TW_URL1", "IPG_KR_URL1"};
-constexpr std::array<const char*, kCountryCount> kDenyListKeys{
-    "IPG_JP_URL2", "IPG_CN_URL2", "IPG_HK_URL2", "IPG_TW_URL2", "IPG_KR_URL2"};
-
 // The order matters: a first save lays the file out in it.
 void WriteEveryKey(const Settings& s, std::string_view file) {
   // A failed write is not reported; the settings in memory already hold the new values.
@@ -141,14 +134,14 @@ void WriteEveryKey(const Settings& s, std::string_view file) {
   write("URL", "MODE5", FlagText(s.MODE5));
   write("URL", "MODE6", FlagText(s.MODE6));
   for (int c = 0; c < kCountryCount; ++c) {
-    write("CNT", kCountryModeKeys[c], std::to_string(s.CountryMode(static_cast<Country>(c))));
+    write("CNT", kCountryKeyNames[c].mode, std::to_string(s.CountryMode(static_cast<Country>(c))));
   }
   // Only the text written is trimmed; the addresses held stay as they are.
   for (int c = 0; c < kCountryCount; ++c) {
-    write("CNT", kAllowListKeys[c], TrimSpaces(s.countryListUrls[c][kModeAllow]));
+    write("CNT", kCountryKeyNames[c].allowList, TrimSpaces(s.countryListUrls[c][kModeAllow]));
   }
   for (int c = 0; c < kCountryCount; ++c) {
-    write("CNT", kDenyListKeys[c], TrimSpaces(s.countryListUrls[c][kModeDeny]));
+    write("CNT", kCountryKeyNames[c].denyList, TrimSpaces(s.countryListUrls[c][kModeDeny]));
   }
   write("EDIT", "CHARBF", s.CHARBF);
   write("EDIT", "CHARAF", s.CHARAF);

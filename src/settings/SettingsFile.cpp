@@ -1,6 +1,7 @@
 #include "settings/SettingsFile.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "platform/IniFile.h"
@@ -19,23 +20,19 @@ std::string DefaultList(std::string_view fileName) {
   return std::string(kDefaultListDirectory) + std::string(fileName);
 }
 
-// The [CNT] keys of one country and the file names of its allow and deny lists.
-struct CountryKeys {
-  Country country;
-  std::string_view modeKey;
-  std::string_view allowKey;
-  std::string_view allowFile;
-  std::string_view denyKey;
-  std::string_view denyFile;
+// The file names of each country's allow and deny lists, in Country order.
+struct CountryListFiles {
+  std::string_view allow;
+  std::string_view deny;
 };
 
-constexpr CountryKeys kCountryKeys[] = {
-    {kJapan, "IPG_JP", "IPG_JP_URL1", "ipg_ALLOW_JP.txt", "IPG_JP_URL2", "ipg_DENY_JP.txt"},
-    {kChina, "IPG_CN", "IPG_CN_URL1", "ipg_ALLOW_CN.txt", "IPG_CN_URL2", "ipg_DENY_CN.txt"},
-    {kHongKong, "IPG_HK", "IPG_HK_URL1", "ipg_ALLOW_HK.txt", "IPG_HK_URL2", "ipg_DENY_HK.txt"},
-    {kTaiwan, "IPG_TW", "IPG_TW_URL1", "ipg_ALLOW_TW.txt", "IPG_TW_URL2", "ipg_DENY_TW.txt"},
-    {kKorea, "IPG_KR", "IPG_KR_URL1", "ipg_ALLOW_KR.txt", "IPG_KR_URL2", "ipg_DENY_KR.txt"},
-};
+constexpr std::array<CountryListFiles, kCountryCount> kCountryListFiles = {{
+    {"ipg_ALLOW_JP.txt", "ipg_DENY_JP.txt"},
+    {"ipg_ALLOW_CN.txt", "ipg_DENY_CN.txt"},
+    {"ipg_ALLOW_HK.txt", "ipg_DENY_HK.txt"},
+    {"ipg_ALLOW_TW.txt", "ipg_DENY_TW.txt"},
+    {"ipg_ALLOW_KR.txt", "ipg_DENY_KR.txt"},
+}};
 
 // A text that holds nothing but spaces is no text at all.
 std::string EmptyIfBlank(std::string text) {
@@ -135,13 +132,15 @@ void LoadSettings(Module1& state, std::string_view file) {
   }
   s.TMINT = std::clamp(read.Int32("ETC", "TMINT", "3600"), std::int32_t{60}, std::int32_t{32767});
 
-  for (const CountryKeys& keys : kCountryKeys) {
-    s.CountryMode(keys.country) = read.Int16("CNT", keys.modeKey, "0");
+  for (int c = 0; c < kCountryCount; ++c) {
+    s.CountryMode(static_cast<Country>(c)) = read.Int16("CNT", kCountryKeyNames[c].mode, "0");
   }
-  for (const CountryKeys& keys : kCountryKeys) {
-    auto& urls = s.countryListUrls[keys.country];
-    urls[kModeAllow] = read.Text("CNT", keys.allowKey, DefaultList(keys.allowFile));
-    urls[kModeDeny] = read.Text("CNT", keys.denyKey, DefaultList(keys.denyFile));
+  for (int c = 0; c < kCountryCount; ++c) {
+    auto& urls = s.countryListUrls[c];
+    urls[kModeAllow] =
+        read.Text("CNT", kCountryKeyNames[c].allowList, DefaultList(kCountryListFiles[c].allow));
+    urls[kModeDeny] =
+        read.Text("CNT", kCountryKeyNames[c].denyList, DefaultList(kCountryListFiles[c].deny));
   }
 
   state.settings = std::move(s);
