@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/Transfer.h"
+#include "support/RecordingHost.h"
 #include "support/TestServers.h"
 #include "update/FtpUpload.h"
 
@@ -20,21 +21,6 @@ const std::string kAccessFile = "deny from 1.2.3.4\r\nX\nY\0\xFF\x80\r\n"s;
 
 const std::string kUser = "site";
 const std::string kPassword = "p@ss:w/rd %20#";  // characters a URL would misread
-
-// A host whose user goes on (or has ended the program) and that counts the event passes.
-class TestHost final : public Host {
- public:
-  void SetCaption(std::string_view) override {}
-  void EnableButton(RunButton, bool) override {}
-  void SetTimerInterval(int) override {}
-  bool ProcessEvents() override {
-    ++eventPasses;
-    return keepRunning;
-  }
-
-  bool keepRunning = true;
-  int eventPasses = 0;
-};
 
 class FtpUploadTest : public ::testing::Test {
  protected:
@@ -54,7 +40,7 @@ class FtpUploadTest : public ::testing::Test {
   test::FtpServer server{home.path(), kUser, kPassword};
   Settings settings;
   Transfer transfer;
-  TestHost host;
+  test::RecordingHost host;
 };
 
 TEST_F(FtpUploadTest, SendsTheBytesWhereThePathsSay) {
@@ -79,7 +65,7 @@ TEST_F(FtpUploadTest, SendsTheBytesWhereThePathsSay) {
     ASSERT_EQ(result.outcome, Outcome::kOk) << result.error;
     EXPECT_TRUE(test::ReadBytes(home / c.landsAt) == kAccessFile);
   }
-  EXPECT_GT(host.eventPasses, 0);
+  EXPECT_GT(host.eventCalls, 0);
 }
 
 TEST_F(FtpUploadTest, SessionIsBinaryAndEndsWithQuit) {
@@ -139,11 +125,11 @@ TEST_F(FtpUploadTest, FailureSaysWhatTheServerAnswered) {
 }
 
 TEST_F(FtpUploadTest, EndingTheProgramAbandonsTheUpload) {
-  host.keepRunning = false;
+  host.endProgramAt = 1;  // the user ends the program at the first pass
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Upload().outcome, Outcome::kAbandoned);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-  EXPECT_EQ(host.eventPasses, 1);
+  EXPECT_EQ(host.eventCalls, 1);
   EXPECT_FALSE(std::filesystem::exists(home / ".htaccess"));
 }
 

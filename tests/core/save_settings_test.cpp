@@ -7,6 +7,7 @@
 
 #include "dialogs/SaveSettings.h"
 #include "settings/SettingsFile.h"
+#include "support/RecordingHost.h"
 #include "support/ScratchWorkingDir.h"
 #include "update/AccessFile.h"
 
@@ -381,15 +382,6 @@ TEST_F(SaveSettingsTest, AnUnwritableFileStillUpdatesTheRecord) {
   EXPECT_FALSE(fs::exists(unwritable));
 }
 
-// Generation needs a window only for its caption and its pauses.
-class QuietHost final : public Host {
- public:
-  void SetCaption(std::string_view) override {}
-  void EnableButton(RunButton, bool) override {}
-  void SetTimerInterval(int) override {}
-  bool ProcessEvents() override { return true; }
-};
-
 class SavedPrefixTest : public test::ScratchWorkingDir {};
 
 // The doubled space a save leaves in the prefix never reaches an output line, neither from
@@ -403,7 +395,8 @@ TEST_F(SavedPrefixTest, ProducesTheRightOutputLineBeforeAndAfterARestart) {
   in.text12 = "# open proxy";
   SaveSettings(in, state);
   ASSERT_EQ(state.settings.CHARBF, "deny from  ");
-  QuietHost host;
+  test::RecordingHost host;
+  host.keepLog = false;
 
   ASSERT_TRUE(WriteAccessFile("", "1.2.3.4\n", "", state.settings, host).ok());
   EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");

@@ -15,6 +15,7 @@
 
 #include "FuzzSupport.h"
 #include "platform/Paths.h"
+#include "support/RecordingHost.h"
 #include "update/AccessFile.h"
 
 namespace palisor::fuzz {
@@ -22,14 +23,6 @@ namespace {
 
 constexpr std::array<std::string_view, 6> kSeparators = {"\n", "\r\n", "\t", ",", "|", ";;"};
 constexpr const char* kOutput = "out.txt";
-
-class QuietHost final : public Host {
- public:
-  void SetCaption(std::string_view) override {}
-  void EnableButton(RunButton, bool) override {}
-  void SetTimerInterval(int) override {}
-  bool ProcessEvents() override { return true; }
-};
 
 std::uint8_t Byte(std::string_view bytes, std::size_t index) {
   return index < bytes.size() ? static_cast<std::uint8_t>(bytes[index]) : 0;
@@ -209,7 +202,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::string> expectedFiles = FilesHere();
   expectedFiles.insert(kOutput);  // and nothing else: no temporary stays
 
-  QuietHost host;
+  test::RecordingHost host;
+  host.keepLog = false;
   const StageResult result = WriteAccessFile(std::string(country), std::string(proxy),
                                              std::string(overseas), settings, host);
   FUZZ_CHECK(result.ok());
