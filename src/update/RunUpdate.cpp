@@ -40,14 +40,20 @@ struct GroupTexts {
   bool AllBlank() const { return IsBlank(country) && IsBlank(proxy) && IsBlank(overseas); }
 };
 
+RunReport Ended(Outcome outcome, std::string why) {
+  RunReport report;
+  report.outcome = outcome;
+  report.error = std::move(why);
+  return report;
+}
 RunReport Failed(std::string why) {
-  return {Outcome::kFailed, std::move(why)};
+  return Ended(Outcome::kFailed, std::move(why));
 }
 RunReport Abandoned() {
-  return {Outcome::kAbandoned, {}};
+  return Ended(Outcome::kAbandoned, {});
 }
 RunReport FromStage(StageResult stage) {
-  return {stage.outcome, std::move(stage.error)};
+  return Ended(stage.outcome, std::move(stage.error));
 }
 
 void Lock(Host& host) {

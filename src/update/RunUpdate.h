@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
@@ -21,6 +23,16 @@ struct RunOptions {
 struct RunReport {
   Outcome outcome = Outcome::kOk;
   std::string error;
+  // Lines of one list that generation left out, for lists that had any (table order).
+  struct SkippedLines {
+    std::string list;                // the list's name and address, as failures name it
+    std::uint64_t count = 0;
+    std::vector<std::string> first;  // the first few, printable
+  };
+  std::vector<SkippedLines> skipped;
+  // What the user must hear of even when the run succeeded, one line each.
+  std::vector<std::string> warnings;
+  std::uint64_t linesWritten = 0;  // list lines in the access file
 };
 
 // One whole update run: downloads, generation, upload. Every way out restores the idle
