@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
   palisor::Module1 state;
   palisor::Transfer transfer;
   palisor::Form1 form(state, [&transfer](palisor::Module1& runState, palisor::Host& host) {
-    palisor::RunUpdate(runState, host, transfer);
+    return palisor::RunUpdate(runState, host, transfer);
   });
   form.show();
   return QApplication::exec();

@@ -13,6 +13,7 @@
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 #include "update/ConsoleHost.h"
+#include "update/RunLog.h"
 #include "update/RunUpdate.h"
 
 namespace {
@@ -61,11 +62,7 @@ void WriteOut(std::string_view text) {
 }
 
 void WriteError(std::string_view message) {
-  std::string line = "palisor-update: ";
-  for (char c : message) {
-    line += (c == '\n' || c == '\r') ? ' ' : c;  // one line, whatever the reason holds
-  }
-  line += '\n';
+  std::string line = "palisor-update: " + palisor::OneLine(message) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
@@ -88,18 +85,21 @@ int RunOnce() {
   palisor::Transfer transfer;
   const palisor::RunReport report = palisor::RunUpdate(state, host, transfer);
   host.Finish();
+  if (const std::string why = palisor::RecordRun(report); !why.empty()) {
+    WriteError("the run was not logged: " + why);
+  }
 
+  if (report.outcome != palisor::Outcome::kOk) {
+    WriteError(palisor::RunReason(report));
+  }
   switch (report.outcome) {
     case palisor::Outcome::kOk:
       return kExitOk;
     case palisor::Outcome::kAbandoned:
-      WriteError("interrupted; the output file was left as it was");
       return kExitSignalBase + static_cast<int>(stopSignal);
     case palisor::Outcome::kFailed:
       break;
   }
-  WriteError(report.error.empty() ? "the run failed at \"" + host.lastCaption() + "\""
-                                  : report.error);
   return kExitFailed;
 }
 

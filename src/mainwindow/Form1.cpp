@@ -13,6 +13,7 @@
 #include "platform/qt/SystemTray.h"
 #include "platform/qt/Twips.h"
 #include "settings/SettingsFile.h"
+#include "update/RunLog.h"
 
 // The icon lives in this static library; registering it here pulls it into every program
 // that uses the window. Q_INIT_RESOURCE must stand outside any namespace.
@@ -51,6 +52,16 @@ QFont ButtonFont() {
   return font;
 }
 
+// "Palisor", then the last run's time and outcome, and why it failed.
+std::string LastRunToolTip(const RunReport& report, std::string_view time) {
+  std::string text = std::string(kProductName) + "\n" + std::string(time) + ": " +
+                     std::string(OutcomeName(report));
+  if (const std::string reason = RunReason(report); !reason.empty()) {
+    text += "\n" + reason;
+  }
+  return text;
+}
+
 }  // namespace
 
 Form1::Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray)
@@ -59,7 +70,8 @@ Form1::Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray)
       tray_(tray ? std::move(tray)
                  : std::make_unique<SystemTray>(ProgramIcon(), QString::fromUtf8(kProductName))),
       countdown_(state_, *this),
-      dock_(*tray_, *this) {
+      dock_(*tray_, *this),
+      runThread_(*this, [this](const RunReport& report) { RunEnded(report); }) {
   BuildControls();
   ConnectControls();
 
@@ -123,10 +135,7 @@ void Form1::ConnectControls() {
   connect(command4_, &QPushButton::clicked, this, [this] { countdown_.Stop(); });
   // Built afresh from the settings at each opening, without an owner window. Its OK resets
   // secondsLeft but leaves the timer as it was.
-  connect(command5_, &QPushButton::clicked, this, [this] {
-    Dialog dialog(state_);
-    dialog.exec();
-  });
+  connect(command5_, &QPushButton::clicked, this, [this] { OpenSettings(); });
   connect(command6_, &QPushButton::clicked, this,
           [this] { setWindowState(windowState() | Qt::WindowMinimized); });
   connect(timer1_, &QTimer::timeout, this, [this] {
@@ -174,15 +183,37 @@ int Form1::TimerInterval() const {
 }
 
 bool Form1::ProcessEvents() {
-  if (!ending_) {
-    QCoreApplication::processEvents();
-  }
   return !ending_;
 }
 
 void Form1::RunUpdateNow() {
-  if (!ending_) {
-    run_(state_, *this);
+  if (!ending_ && !runThread_.Running()) {
+    runThread_.Start(state_, run_);
+  }
+}
+
+// Built afresh from the settings at each opening, without an owner window. Its OK resets
+// secondsLeft but leaves the timer as it was; a run going on takes the settings at its next
+// stage.
+void Form1::OpenSettings() {
+  Dialog dialog(state_);
+  dialog.exec();
+  // Published whatever the answer: the countries' own dialog confirms on its own.
+  if (runThread_.Running()) {
+    runThread_.PublishSettings(state_.settings);
+  }
+}
+
+void Form1::RunEnded(const RunReport& report) {
+  state_.secondsLeft = state_.settings.TMINT;
+  std::string toolTip = LastRunToolTip(report, LocalTimeText(std::chrono::system_clock::now()));
+  if (const std::string why = RecordRun(report); !why.empty()) {
+    toolTip += "\n" + std::string(kRunLogFile) + ": " + why;
+  }
+  setToolTip(QString::fromStdString(toolTip));
+  tray_->SetToolTip(toolTip);
+  if (report.outcome == Outcome::kFailed && dock_.InTray()) {
+    tray_->ShowMessage(kProductName, RunReason(report));
   }
 }
 
@@ -222,6 +253,7 @@ void Form1::EndProgram() {
     return;
   }
   ending_ = true;
+  runThread_.Stop();
   hide();
   QCoreApplication::exit(0);
 }

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "mainwindow/Countdown.h"
+#include "mainwindow/RunThread.h"
 #include "mainwindow/TrayDock.h"
 #include "platform/qt/Tray.h"
 #include "settings/Settings.h"
@@ -23,8 +24,9 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   Q_OBJECT
 
  public:
-  // One whole update run hosted by this window (the program passes RunUpdate).
-  using UpdateRun = std::function<void(Module1& state, Host& host)>;
+  // One whole update run hosted by this window (the program passes RunUpdate). It runs on
+  // a thread of its own and reaches the window only through `host`.
+  using UpdateRun = RunThread::Run;
 
   // Prepares the tray, loads the settings and starts the countdown; the caller shows the
   // window. Without `tray` the desktop's own notification area is used.
@@ -37,9 +39,12 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   void SetCaption(std::string_view caption) override;
   void EnableButton(RunButton button, bool enabled) override;
   void SetTimerInterval(int milliseconds) override;
+  // Whether the program goes on.
   bool ProcessEvents() override;
   int TimerInterval() const override;
+  // Starts a run unless one is going; returns at once.
   void RunUpdateNow() override;
+  bool RunInProgress() const { return runThread_.Running(); }
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -54,8 +59,12 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   QPushButton* AddButton(const char* name, int leftTwips, int widthTwips, const QString& caption,
                          const QString& toolTip);
   void ConnectControls();
-  // Ends the program at once; a run in progress sees it at its next ProcessEvents.
+  void OpenSettings();
+  // Ends the program at once; a run in progress is asked to stop and gives up within a
+  // moment, leaving the output file and the site as they were or wholly replaced.
   void EndProgram();
+  // Logs the run and shows its outcome in the tooltips, and a failure from the tray.
+  void RunEnded(const RunReport& report);
 
   Module1& state_;
   UpdateRun run_;
@@ -63,6 +72,7 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   Countdown countdown_;
   TrayDock dock_;
   bool ending_ = false;
+  RunThread runThread_;
 
   QPushButton* command1_ = nullptr;
   QPushButton* command2_ = nullptr;

@@ -98,6 +98,13 @@ class Attachment final {
   bool attached_;
 };
 
+// Asked by libcurl also while it waits inside one call (an FTP server's final reply), so a
+// stop is seen there too.
+int AskKeepGoing(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto& keepGoing = *static_cast<const Transfer::KeepGoing*>(userData);
+  return keepGoing() ? 0 : 1;
+}
+
 // How one transfer through the multi handle ended.
 struct Completion {
   bool aborted = false;
@@ -371,6 +378,16 @@ struct Transfer::Impl {
   // Runs the transfer to its end, waiting on its sockets in short slices and asking
   // `keepGoing` between them.
   Completion Perform(CURL* easy, const KeepGoing& keepGoing) const {
+    if (keepGoing) {
+      const CURLcode set = EasyOptions(easy)
+                               .Set(CURLOPT_XFERINFOFUNCTION, &AskKeepGoing)
+                               .Set(CURLOPT_XFERINFODATA, &keepGoing)
+                               .Set(CURLOPT_NOPROGRESS, 0L)
+                               .result();
+      if (set != CURLE_OK) {
+        return {false, CURLE_OK, curl_easy_strerror(set)};
+      }
+    }
     const Attachment attachment(multi.get(), easy);
     if (!attachment.attached()) {
       return {false, CURLE_OK, "libcurl could not start the transfer"};
@@ -392,7 +409,8 @@ struct Transfer::Impl {
         return {true, CURLE_OK, {}};
       }
     }
-    return {false, FinishedCode(easy), {}};
+    const CURLcode code = FinishedCode(easy);
+    return {code == CURLE_ABORTED_BY_CALLBACK, code, {}};
   }
 
   CURLcode FinishedCode(CURL* easy) const {

@@ -19,7 +19,6 @@ ConsoleHost::ConsoleHost(Write write, bool terminal, StopRequested stopRequested
       clock_(std::move(clock)) {}
 
 void ConsoleHost::SetCaption(std::string_view caption) {
-  lastCaption_.assign(caption);
   if (IsProgressCaption(caption)) {
     ShowProgress(caption);
     return;

@@ -35,8 +35,6 @@ class ConsoleHost final : public Host {
 
   // Ends a progress line left open, showing its latest count.
   void Finish();
-  // The caption the run left standing.
-  const std::string& lastCaption() const { return lastCaption_; }
 
  private:
   void ShowProgress(std::string_view caption);
@@ -45,7 +43,6 @@ class ConsoleHost final : public Host {
   bool terminal_;
   StopRequested stopRequested_;
   Clock clock_;
-  std::string lastCaption_;
   bool progressLineOpen_ = false;
   bool progressPending_ = false;  // latestProgress_ is newer than the count on screen
   std::string latestProgress_;

@@ -6,6 +6,7 @@
 
 #include "platform/Text.h"
 #include "update/AccessFile.h"
+#include "update/ConsoleHost.h"
 #include "update/FtpUpload.h"
 #include "update/ListDownload.h"
 
@@ -38,6 +39,30 @@ struct GroupTexts {
     return overseas;
   }
   bool AllBlank() const { return IsBlank(country) && IsBlank(proxy) && IsBlank(overseas); }
+};
+
+// Passes everything on to the window and remembers the last stage caption, the count of
+// lines shown during analysis left out.
+class StageTracker final : public Host {
+ public:
+  explicit StageTracker(Host& host) : host_(host) {}
+  void SetCaption(std::string_view caption) override {
+    if (!IsProgressCaption(caption) && caption != kCaptionWaiting) {
+      stage_.assign(caption);
+    }
+    host_.SetCaption(caption);
+  }
+  void EnableButton(RunButton button, bool enabled) override {
+    host_.EnableButton(button, enabled);
+  }
+  void SetTimerInterval(int milliseconds) override { host_.SetTimerInterval(milliseconds); }
+  bool ProcessEvents() override { return host_.ProcessEvents(); }
+  void RefreshSettings(Settings& settings) override { host_.RefreshSettings(settings); }
+  const std::string& stage() const { return stage_; }
+
+ private:
+  Host& host_;
+  std::string stage_;
 };
 
 RunReport Ended(Outcome outcome, std::string why) {
@@ -77,12 +102,12 @@ std::string DescribeListFailure(const ListEntry& list, std::string_view reason) 
   return "the " + std::string(list.name) + " list: " + std::string(reason);
 }
 
-// Fetches every enabled list in table order into its group text. Settings are read as each
-// list comes up, so a change confirmed meanwhile applies to the lists still to come.
-RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer,
-                        GroupTexts& texts) {
+// Fetches every enabled list in table order into its group text. Settings are refreshed as
+// each list comes up, so a change confirmed meanwhile applies to the lists still to come.
+RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, GroupTexts& texts) {
   for (std::size_t row = 0; row < kListTable.size(); ++row) {
     const ListEntry& list = kListTable[row];
+    host.RefreshSettings(settings);
     if (ListEnabled(settings, row)) {
       host.SetCaption(list.caption);
       if (list.group == ListGroup::kCountry) {
@@ -123,12 +148,15 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   }
   if (texts.AllBlank()) {
     host.SetCaption(kCaptionWaiting);
-    return {};
+    RunReport idle;
+    idle.nothingToDo = true;
+    return idle;
   }
 
   if (!host.ProcessEvents()) {
     return Abandoned();
   }
+  host.RefreshSettings(state.settings);
   host.SetCaption(kCaptionAnalysing);
   StageResult written = WriteAccessFile(std::move(texts.country), std::move(texts.proxy),
                                         std::move(texts.overseas), state.settings, host);
@@ -142,6 +170,7 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   if (!host.ProcessEvents()) {
     return Abandoned();
   }
+  host.RefreshSettings(state.settings);
   if (UploadWanted(state.settings)) {
     host.SetCaption(kCaptionSending);
     if (StageResult sent = UploadAccessFile(state.settings, transfer, host); !sent.ok()) {
@@ -154,7 +183,8 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
 
 }  // namespace
 
-RunReport RunUpdate(Module1& state, Host& host, Transfer& transfer, const RunOptions& options) {
+RunReport RunUpdate(Module1& state, Host& window, Transfer& transfer, const RunOptions& options) {
+  StageTracker host(window);
   Lock(host);
   RunReport report;
   try {
@@ -165,6 +195,7 @@ RunReport RunUpdate(Module1& state, Host& host, Transfer& transfer, const RunOpt
     report = Failed("unexpected error");
   }
   RestoreIdle(state, host);
+  report.stage = host.stage();
   return report;
 }
 

@@ -25,7 +25,7 @@ struct RunReport {
   std::string error;
   // Lines of one list that generation left out, for lists that had any (table order).
   struct SkippedLines {
-    std::string list;                // the list's name and address, as failures name it
+    std::string list;  // the list's name and address, as failures name it
     std::uint64_t count = 0;
     std::vector<std::string> first;  // the first few, printable
   };
@@ -33,6 +33,10 @@ struct RunReport {
   // What the user must hear of even when the run succeeded, one line each.
   std::vector<std::string> warnings;
   std::uint64_t linesWritten = 0;  // list lines in the access file
+  // The last stage the run showed before its end ("送信中", a list's caption ...).
+  std::string stage;
+  // Every list was off or empty: nothing was written or sent.
+  bool nothingToDo = false;
 };
 
 // One whole update run: downloads, generation, upload. Every way out restores the idle

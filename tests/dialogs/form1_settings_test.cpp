@@ -1,5 +1,6 @@
 #include <QLineEdit>
 #include <QTest>
+#include <atomic>
 #include <memory>
 
 #include "DialogTestSupport.h"
@@ -17,6 +18,8 @@ class NoTray final : public Tray {
   void ShowIcon() override {}
   void HideIcon() override {}
   void OnPress(PressHandler) override {}
+  void SetToolTip(std::string_view) override {}
+  void ShowMessage(std::string_view, std::string_view) override {}
 };
 
 }  // namespace
@@ -30,7 +33,12 @@ class Form1SettingsTest : public QObject {
     scratch_ = std::make_unique<test::ScratchDirectory>();
     state_ = std::make_unique<Module1>();
     form_ = std::make_unique<Form1>(
-        *state_, [this](Module1&, Host&) { ++runs_; }, std::make_unique<NoTray>());
+        *state_,
+        [this](Module1&, Host&) {
+          ++runs_;
+          return RunReport{};
+        },
+        std::make_unique<NoTray>());
     form_->show();
   }
   void cleanup() {
@@ -83,7 +91,7 @@ class Form1SettingsTest : public QObject {
   std::unique_ptr<test::ScratchDirectory> scratch_;
   std::unique_ptr<Module1> state_;
   std::unique_ptr<Form1> form_;
-  int runs_ = 0;
+  std::atomic<int> runs_ = 0;  // counted on the run's thread
 };
 
 }  // namespace palisor

@@ -23,6 +23,8 @@ class Recorder final : public Tray, public TrayWindow {
     --icons;
   }
   void OnPress(PressHandler) override {}
+  void SetToolTip(std::string_view) override {}
+  void ShowMessage(std::string_view, std::string_view) override {}
   void HideWindow() override {
     calls.push_back("hide window");
     windowVisible = false;

@@ -4,10 +4,13 @@
 Usage: ftp_server.py USER PASSWORD HOME_DIR [COMMAND_LOG]
 Prints the port on the first line of standard output, then serves until killed. Passive
 data connections use ephemeral ports on 127.0.0.1. When COMMAND_LOG is given, every command
-received is appended to it, one per line (PASS with its argument hidden).
+received is appended to it, one per line (PASS with its argument hidden). When the
+environment holds PALISOR_FTP_FINAL_REPLY_DELAY (seconds), the reply that ends an upload
+("226") is sent that much later, as from a server slow to store the file.
 """
 
 import logging
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -15,8 +18,14 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
-def make_handler(command_log):
+def make_handler(command_log, final_reply_delay):
     class LoggingHandler(FTPHandler):
+        def respond(self, resp, logfun=logging.debug):
+            if final_reply_delay and resp.startswith("226 Transfer"):
+                self.ioloop.call_later(final_reply_delay, super().respond, resp, logfun)
+            else:
+                super().respond(resp, logfun)
+
         def pre_process_command(self, line, cmd, arg):
             if command_log:
                 with open(command_log, "a", encoding="utf-8") as log:
@@ -35,7 +44,8 @@ def main():
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, home, perm="elradfmwMT")
-    handler = make_handler(command_log)
+    handler = make_handler(command_log,
+                           float(os.environ.get("PALISOR_FTP_FINAL_REPLY_DELAY", "0")))
     handler.authorizer = authorizer
     handler.banner = "palisor test server"
     handler.auth_failed_timeout = 0  # refuse a wrong password at once, the tests wait for it

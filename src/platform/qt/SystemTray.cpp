@@ -3,6 +3,13 @@
 #include <utility>
 
 namespace palisor {
+namespace {
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
 
 TrayPress TrayPressFrom(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
@@ -22,12 +29,16 @@ TrayPress TrayPressFrom(QSystemTrayIcon::ActivationReason reason) {
 SystemTray::SystemTray(const QIcon& icon, const QString& toolTip) {
   icon_.setIcon(icon);
   icon_.setToolTip(toolTip);
-  QObject::connect(&icon_, &QSystemTrayIcon::activated,
-                   [this](QSystemTrayIcon::ActivationReason reason) {
-                     if (handler_) {
-                       handler_(TrayPressFrom(reason));
-                     }
-                   });
+  // Queued: the handler may hide the icon, which must not happen while Qt is still inside
+  // its own handling of the press that activated it.
+  QObject::connect(
+      &icon_, &QSystemTrayIcon::activated, &icon_,
+      [this](QSystemTrayIcon::ActivationReason reason) {
+        if (handler_) {
+          handler_(TrayPressFrom(reason));
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 bool SystemTray::Available() const {
@@ -44,6 +55,14 @@ void SystemTray::HideIcon() {
 
 void SystemTray::OnPress(PressHandler handler) {
   handler_ = std::move(handler);
+}
+
+void SystemTray::SetToolTip(std::string_view text) {
+  icon_.setToolTip(FromUtf8(text));
+}
+
+void SystemTray::ShowMessage(std::string_view title, std::string_view text) {
+  icon_.showMessage(FromUtf8(title), FromUtf8(text), QSystemTrayIcon::Warning);
 }
 
 }  // namespace palisor

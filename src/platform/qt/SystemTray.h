@@ -22,6 +22,8 @@ class SystemTray final : public Tray {
   void ShowIcon() override;
   void HideIcon() override;
   void OnPress(PressHandler handler) override;
+  void SetToolTip(std::string_view text) override;
+  void ShowMessage(std::string_view title, std::string_view text) override;
 
  private:
   QSystemTrayIcon icon_;

@@ -1,0 +1,138 @@
+#include "update/RunLog.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "platform/AtomicFile.h"
+
+namespace palisor {
+namespace {
+
+constexpr std::string_view kInterrupted = "interrupted; the output file was left as it was";
+
+std::string SystemError(std::string_view what, const std::filesystem::path& file) {
+  return std::string(what) + " " + file.string() + ": " + std::strerror(errno);
+}
+
+// Keeps the newer half of the log, cut at a line end, and replaces the file with it.
+std::string DropOlderHalf(const std::filesystem::path& file, std::uintmax_t size) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(size / 2));
+  std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    return "cannot read " + file.string();
+  }
+  const std::size_t lineEnd = kept.find('\n');
+  kept.erase(0, lineEnd == std::string::npos ? kept.size() : lineEnd + 1);
+  std::string error;
+  auto replacement = AtomicFile::Open(file, error, 0600);
+  if (!replacement || !replacement->Write(kept) || !replacement->Commit(error)) {
+    return error.empty() ? "cannot write " + file.string() : error;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string_view OutcomeName(const RunReport& report) {
+  switch (report.outcome) {
+    case Outcome::kOk:
+      return report.nothingToDo ? "nothing to do" : "ok";
+    case Outcome::kFailed:
+      return "failed";
+    case Outcome::kAbandoned:
+      break;
+  }
+  return "abandoned";
+}
+
+std::string OneLine(std::string_view text) {
+  std::string line(text);
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') {
+      c = ' ';
+    }
+  }
+  return line;
+}
+
+std::string RunReason(const RunReport& report) {
+  switch (report.outcome) {
+    case Outcome::kOk:
+      return {};
+    case Outcome::kAbandoned:
+      return std::string(kInterrupted);
+    case Outcome::kFailed:
+      break;
+  }
+  return OneLine(report.error.empty() ? "the run failed at \"" + report.stage + "\""
+                                      : report.error);
+}
+
+std::string LocalTimeText(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[40];
+  return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local));
+}
+
+std::string RunLogLine(const RunReport& report, std::string_view localTime) {
+  std::string line(localTime);
+  line += "  ";
+  line += OutcomeName(report);
+  line += "  stage: " + OneLine(report.stage);
+  if (const std::string reason = RunReason(report); !reason.empty()) {
+    line += "  reason: " + reason;
+  }
+  line += "  lines written: " + std::to_string(report.linesWritten);
+  for (const auto& skipped : report.skipped) {
+    line += "  skipped from " + OneLine(skipped.list) + ": " + std::to_string(skipped.count);
+  }
+  for (const auto& warning : report.warnings) {
+    line += "  warning: " + OneLine(warning);
+  }
+  return line;
+}
+
+std::string AppendRunLog(const std::filesystem::path& file, std::string_view line,
+                         std::uintmax_t limit) {
+  std::error_code ignored;
+  const std::uintmax_t size = std::filesystem::file_size(file, ignored);
+  if (size != static_cast<std::uintmax_t>(-1) && size + line.size() + 1 > limit) {
+    if (std::string why = DropOlderHalf(file, size); !why.empty()) {
+      return why;
+    }
+  }
+  // One write with O_APPEND, so lines of two programs in one folder never interleave.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return SystemError("cannot open", file);
+  }
+  std::string bytes(line);
+  bytes += '\n';
+  const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+  std::string why;
+  if (written != static_cast<ssize_t>(bytes.size())) {
+    if (written >= 0) {
+      errno = ENOSPC;  // a short write of a regular file
+    }
+    why = SystemError("cannot write", file);
+  }
+  ::close(fd);
+  return why;
+}
+
+std::string RecordRun(const RunReport& report) {
+  return AppendRunLog(kRunLogFile,
+                      RunLogLine(report, LocalTimeText(std::chrono::system_clock::now())));
+}
+
+}  // namespace palisor
