@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "support/TestServers.h"
@@ -211,6 +212,12 @@ std::set<std::string> Listing(const fs::path& dir) {
   return names;
 }
 
+// `names` and the run log every run adds to.
+std::set<std::string> AndRunLog(std::set<std::string> names) {
+  names.insert("palisor.log");
+  return names;
+}
+
 std::size_t LineCount(std::string_view text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -257,7 +264,7 @@ TEST_F(PalisorUpdate, NoListEnabledTouchesNothingAndUploadsNothing) {
   EXPECT_EQ(run.out, kWaiting);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(Output(), kPreviousRun);
-  EXPECT_EQ(Listing(work.path()), before);
+  EXPECT_EQ(Listing(work.path()), AndRunLog(before));
   EXPECT_EQ(ReadBytes(work / "palisor.ini"), settings);
   EXPECT_EQ(Uploaded(), "live\n");
   EXPECT_EQ(ftp.Commands(), "") << "nobody should have connected";
@@ -300,7 +307,7 @@ TEST_F(PalisorUpdate, ThirdOfFourListsFailingLeavesThePreviousFile) {
   EXPECT_NE(run.err.find("Non-Anonymous"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(http.Url("/cut")), std::string::npos) << run.err;
   EXPECT_EQ(Output(), kPreviousRun);
-  EXPECT_EQ(Listing(work.path()), before) << "no temporary file may stay behind";
+  EXPECT_EQ(Listing(work.path()), AndRunLog(before)) << "no temporary file may stay behind";
   EXPECT_EQ(ftp.Commands(), "");
 }
 
@@ -334,8 +341,8 @@ TEST_F(PalisorUpdate, FullRunWritesAndUploadsTheSameBytes) {
   EXPECT_EQ(Output(), expected);
   EXPECT_EQ(Uploaded(), expected);
   EXPECT_EQ(ReadBytes(work / "palisor.ini"), settings) << "the settings file is never written";
-  EXPECT_EQ(Listing(work.path()), (std::set<std::string>{"add2htaccess.txt", "add2htaccess2.txt",
-                                                         "htaccess.txt", "palisor.ini"}));
+  EXPECT_EQ(Listing(work.path()),
+            AndRunLog({"add2htaccess.txt", "add2htaccess2.txt", "htaccess.txt", "palisor.ini"}));
 }
 
 TEST_F(PalisorUpdate, UploadsFromALocalFileWithASpaceToTheServersRoot) {
@@ -442,7 +449,41 @@ TEST_F(PalisorUpdate, InterruptedRunLeavesTheOutputAsItWas) {
   EXPECT_EQ(run.exitStatus, 128 + SIGTERM);
   EXPECT_EQ(LineCount(run.err), 1u) << run.err;
   EXPECT_EQ(Output(), kPreviousRun);
-  EXPECT_EQ(Listing(work.path()), before);
+  EXPECT_EQ(Listing(work.path()), AndRunLog(before));
+}
+
+// A stop signal while the server takes its time over the upload's final reply, where
+// libcurl waits inside one call: the run still ends within a second.
+TEST_F(PalisorUpdate, StopSignalDuringTheUploadEndsTheRunWithinASecond) {
+  lists.Write("c1.txt", "192.0.2.1\n");
+  ScratchDir slowHome;
+  setenv("PALISOR_FTP_FINAL_REPLY_DELAY", "30", 1);
+  FtpServer slow{slowHome.path(), kFtpUser, kFtpPassword};
+  unsetenv("PALISOR_FTP_FINAL_REPLY_DELAY");
+  WriteSettings("[FTP]\nSVNAME=" + slow.Address() + "\nSVUSER=" + kFtpUser +
+                "\nSVPSWD=" + kFtpPassword +
+                "\nSVPATH=/\nSVFILE=.htaccess\nFTPSW=-1\n[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    Command command(work.path(), {});
+    ASSERT_TRUE(command.WaitForOutput(kSending));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (slow.Commands().find("STOR") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the data is sent by now
+    const auto signalled = std::chrono::steady_clock::now();
+    command.Signal(signal);
+    const Finished run = command.Finish();
+
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(1));
+    EXPECT_EQ(run.exitStatus, 128 + signal);
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+  }
+  const std::string log = ReadBytes(work / "palisor.log");
+  EXPECT_EQ(LineCount(log), 2u) << log;
+  EXPECT_NE(log.find("  abandoned  stage: 送信中  reason: interrupted"), std::string::npos) << log;
 }
 
 TEST_F(PalisorUpdate, HelpAndVersionAnswerWithoutRunning) {
