@@ -99,8 +99,10 @@ class Desktop:
     def viewable(self, window):
         return "IsViewable" in self.run("xwininfo", "-id", window)
 
-    def click(self, x, y):
-        self.run("xdotool", "mousemove", "--sync", str(x), str(y), "click", "1")
+    def click(self, x, y, button=1, repeat=1):
+        # Away first: a --sync move to where the pointer already is waits forever.
+        self.run("xdotool", "mousemove", "0", "0", "mousemove", "--sync", str(x), str(y),
+                 "click", "--repeat", str(repeat), str(button))
 
     def screenshot(self, path):
         self.run("import", "-window", "root", str(path))
@@ -206,14 +208,29 @@ def drive(desktop, program, servers, scratch, artefacts):
                 return (x + w // 2, y + h // 2)
         return None
 
-    icon = wait_for("the icon in the tray", tray_icon)
-    desktop.screenshot(artefacts / "tray.png")
-    if desktop.viewable(window):
-        raise Failure("the window is still shown while its icon is in the tray")
-
-    desktop.click(*icon)
-    wait_for("the window to come back", lambda: desktop.viewable(window))
-    wait_for("the icon to leave the tray", lambda: tray_icon() is None)
+    # Every button on the icon: the middle one leaves the window in the tray; the others,
+    # pressed once or twice, bring it back without harm.
+    for name, button, repeat in (("middle", 2, 1), ("left", 1, 1), ("right", 3, 1),
+                                 ("double", 1, 2), ("middle", 2, 1), ("left", 1, 1)):
+        if not desktop.viewable(window):
+            icon = wait_for("the icon in the tray", tray_icon)
+            desktop.screenshot(artefacts / "tray.png")
+        else:
+            press("▼")
+            wait_for("the window to hide", lambda: not desktop.viewable(window))
+            icon = wait_for("the icon in the tray", tray_icon)
+        desktop.click(*icon, button=button, repeat=repeat)
+        if button == 2:
+            time.sleep(0.3)
+            if desktop.viewable(window):
+                raise Failure("a middle click brought the window back")
+        else:
+            wait_for("the window to come back after a " + name + " click",
+                     lambda: desktop.viewable(window))
+            wait_for("the icon to leave the tray", lambda: tray_icon() is None)
+        if palisor.poll() is not None:
+            raise Failure(f"the program ended with status {palisor.returncode} "
+                          f"after a {name} click on the tray icon")
     desktop.screenshot(artefacts / "restored.png")
 
     left, top, width, height = desktop.geometry(window)
