@@ -11,7 +11,7 @@ SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev fonts-ipafont-gothic
 # The demo and the benchmark start the test servers; the benchmark also times curl and sed.
 DEMO_PACKAGES  := $(RUN_PACKAGES) python3 python3-pyftpdlib
-BENCH_PACKAGES := $(DEMO_PACKAGES) curl time
+BENCH_PACKAGES := $(DEMO_PACKAGES) curl time xvfb xdotool x11-utils
 TEST_PACKAGES := $(RUN_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
                  xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev
 
@@ -70,10 +70,11 @@ demo: deps-demo
 	$(MAKE) --no-print-directory build-cli
 	demo/run.sh $(BUILD)/src/palisor-update
 
-# palisor-update against curl | sed | curl -T on a 1,000,000-line list.
+# palisor-update against curl | sed | curl -T on a 1,000,000-line list, and the window against
+# palisor-update on the same run.
 bench: deps-bench
-	$(MAKE) --no-print-directory build-cli
-	bench/run.sh $(BUILD)/src/palisor-update
+	$(MAKE) --no-print-directory build
+	bench/run.sh $(BUILD)/src/palisor-update $(BUILD)/src/palisor
 
 deps-run:
 	$(call install_missing,$(RUN_PACKAGES))
