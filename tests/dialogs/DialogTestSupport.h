@@ -10,8 +10,22 @@
 #include <QVariant>
 #include <QWidget>
 #include <functional>
+#include <string_view>
+
+#include "platform/qt/Tray.h"
 
 namespace palisor::test {
+
+// A desktop without a notification area: the window is never sent to the tray.
+class NoTray final : public Tray {
+ public:
+  bool Available() const override { return false; }
+  void ShowIcon() override {}
+  void HideIcon() override {}
+  void OnPress(PressHandler) override {}
+  void SetToolTip(std::string_view) override {}
+  void ShowMessage(std::string_view, std::string_view) override {}
+};
 
 // Acts on the next modal window of type W once its exec() has opened it. A modal dialog
 // blocks the test in its own event loop, so the test must arm this before the click.

@@ -9,21 +9,6 @@
 #include "settings/SettingsFile.h"
 
 namespace palisor {
-namespace {
-
-// A desktop without a notification area: these tests never minimise.
-class NoTray final : public Tray {
- public:
-  bool Available() const override { return false; }
-  void ShowIcon() override {}
-  void HideIcon() override {}
-  void OnPress(PressHandler) override {}
-  void SetToolTip(std::string_view) override {}
-  void ShowMessage(std::string_view, std::string_view) override {}
-};
-
-}  // namespace
-
 // "設定" on the main window: the settings dialog, modal, and what its OK does to the countdown.
 class Form1SettingsTest : public QObject {
   Q_OBJECT
@@ -38,7 +23,7 @@ class Form1SettingsTest : public QObject {
           ++runs_;
           return RunReport{};
         },
-        std::make_unique<NoTray>());
+        std::make_unique<test::NoTray>());
     form_->show();
   }
   void cleanup() {

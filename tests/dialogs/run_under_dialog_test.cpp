@@ -12,21 +12,6 @@
 #include "update/RunUpdate.h"
 
 namespace palisor {
-namespace {
-
-// A desktop without a notification area.
-class NoTray final : public Tray {
- public:
-  bool Available() const override { return false; }
-  void ShowIcon() override {}
-  void HideIcon() override {}
-  void OnPress(PressHandler) override {}
-  void SetToolTip(std::string_view) override {}
-  void ShowMessage(std::string_view, std::string_view) override {}
-};
-
-}  // namespace
-
 // An update run starting beneath the open settings dialog, its first list slow to come.
 class RunUnderDialogTest : public QObject {
   Q_OBJECT
@@ -45,7 +30,7 @@ class RunUnderDialogTest : public QObject {
     Form1 form(
         state,
         [&](Module1& runState, Host& host) { return report = RunUpdate(runState, host, transfer); },
-        std::make_unique<NoTray>());
+        std::make_unique<test::NoTray>());
     state.settings.URL1 = server.Url("/proxy_c1.txt?delay=2");
     state.settings.URL2 = server.Url("/proxy_c2.txt");
     state.settings.FTPSW = false;
