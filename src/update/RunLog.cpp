@@ -16,6 +16,10 @@ namespace palisor {
 namespace {
 
 constexpr std::string_view kInterrupted = "interrupted; the output file was left as it was";
+// By the upload the output file has been replaced; only the site's copy is in doubt.
+constexpr std::string_view kInterruptedSending =
+    "interrupted while sending; the output file was written, the upload may not have finished";
+constexpr std::string_view kStageSending = "送信中";
 
 std::string SystemError(std::string_view what, const std::filesystem::path& file) {
   return std::string(what) + " " + file.string() + ": " + std::strerror(errno);
@@ -68,7 +72,7 @@ std::string RunReason(const RunReport& report) {
     case Outcome::kOk:
       return {};
     case Outcome::kAbandoned:
-      return std::string(kInterrupted);
+      return std::string(report.stage == kStageSending ? kInterruptedSending : kInterrupted);
     case Outcome::kFailed:
       break;
   }
@@ -88,7 +92,7 @@ std::string RunLogLine(const RunReport& report, std::string_view localTime) {
   std::string line(localTime);
   line += "  ";
   line += OutcomeName(report);
-  line += "  stage: " + OneLine(report.stage);
+  line += "  stage: " + (report.stage.empty() ? std::string("-") : OneLine(report.stage));
   if (const std::string reason = RunReason(report); !reason.empty()) {
     line += "  reason: " + reason;
   }

@@ -30,8 +30,9 @@ std::string OneLine(std::string_view text);
 // a change of the clock's zone.
 std::string LocalTimeText(std::chrono::system_clock::time_point when);
 
-// The log's line for a run (without its line end): time, outcome, stage, reason, lines
-// written, then lines skipped per list and warnings when there are any.
+// The log's line for a run (without its line end): time, outcome, stage ("-" when no stage
+// was reached), reason, lines written, then lines skipped per list and warnings when there
+// are any.
 std::string RunLogLine(const RunReport& report, std::string_view localTime);
 
 // Appends `line` and a line end to `file`, first dropping the oldest half of its lines when

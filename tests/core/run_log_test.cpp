@@ -41,9 +41,13 @@ TEST(RunLog, OneLinePerRunWithOutcomeStageAndReason) {
        "T  failed  stage: 送信中  reason: upload failed:  530 Login incorrect  lines written: 0"},
       {Report(Outcome::kFailed, "", "解析中"),
        "T  failed  stage: 解析中  reason: the run failed at \"解析中\"  lines written: 0"},
-      {Report(Outcome::kAbandoned, "", "送信中"),
-       "T  abandoned  stage: 送信中  reason: interrupted; the output file was left as it was"
+      {Report(Outcome::kAbandoned, "", "解析中"),
+       "T  abandoned  stage: 解析中  reason: interrupted; the output file was left as it was"
        "  lines written: 0"},
+      {Report(Outcome::kAbandoned, "", "送信中"),
+       "T  abandoned  stage: 送信中  reason: interrupted while sending; the output file was "
+       "written, the upload may not have finished  lines written: 0"},
+      {Report(Outcome::kOk, "", "", true), "T  nothing to do  stage: -  lines written: 0"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(RunLogLine(row.report, "T"), row.line);

@@ -226,8 +226,9 @@ def drive(desktop, program, servers, scratch, artefacts):
                 raise Failure("a middle click brought the window back")
         else:
             wait_for("the window to come back after a " + name + " click",
-                     lambda: desktop.viewable(window))
-            wait_for("the icon to leave the tray", lambda: tray_icon() is None)
+                     lambda: palisor.poll() is not None or desktop.viewable(window))
+            if palisor.poll() is None:
+                wait_for("the icon to leave the tray", lambda: tray_icon() is None)
         if palisor.poll() is not None:
             raise Failure(f"the program ended with status {palisor.returncode} "
                           f"after a {name} click on the tray icon")
