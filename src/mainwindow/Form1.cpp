@@ -188,7 +188,13 @@ bool Form1::ProcessEvents() {
 
 void Form1::RunUpdateNow() {
   if (!ending_ && !runThread_.Running()) {
-    runThread_.Start(state_, run_);
+    // Logged on the run's thread, so a run that 終了 abandons is logged too, after the
+    // window has gone; logError_ is read only once the thread has been joined.
+    runThread_.Start(state_, [this](Module1& runState, Host& host) {
+      const RunReport report = run_(runState, host);
+      logError_ = RecordRun(report);
+      return report;
+    });
   }
 }
 
@@ -207,8 +213,8 @@ void Form1::OpenSettings() {
 void Form1::RunEnded(const RunReport& report) {
   state_.secondsLeft = state_.settings.TMINT;
   std::string toolTip = LastRunToolTip(report, LocalTimeText(std::chrono::system_clock::now()));
-  if (const std::string why = RecordRun(report); !why.empty()) {
-    toolTip += "\n" + std::string(kRunLogFile) + ": " + why;
+  if (!logError_.empty()) {
+    toolTip += "\n" + std::string(kRunLogFile) + ": " + logError_;
   }
   setToolTip(QString::fromStdString(toolTip));
   tray_->SetToolTip(toolTip);

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include <QWidget>
@@ -63,7 +64,7 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   // Ends the program at once; a run in progress is asked to stop and gives up within a
   // moment, leaving the output file and the site as they were or wholly replaced.
   void EndProgram();
-  // Logs the run and shows its outcome in the tooltips, and a failure from the tray.
+  // Shows the run's outcome in the tooltips, and a failure from the tray.
   void RunEnded(const RunReport& report);
 
   Module1& state_;
@@ -72,6 +73,7 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   Countdown countdown_;
   TrayDock dock_;
   bool ending_ = false;
+  std::string logError_;  // why the last run's line is not in the log
   RunThread runThread_;
 
   QPushButton* command1_ = nullptr;

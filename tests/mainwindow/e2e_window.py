@@ -242,6 +242,9 @@ def drive(desktop, program, servers, scratch, artefacts):
     code = wait_for("the program to end", lambda: palisor.poll() is not None and [palisor.returncode])
     if code != [0]:
         raise Failure(f"the program ended with status {code[0]}")
+    log = (Path(scratch) / "palisor.log").read_text(encoding="utf-8")
+    if "  abandoned  stage: PROXY情報の取得中[Anonymous]" not in log:
+        raise Failure("the run 終了 stopped is not in palisor.log: " + log)
 
 
 def main():

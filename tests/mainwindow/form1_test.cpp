@@ -280,6 +280,8 @@ TEST_F(Form1Test, DuringARunOnlyEndAndMinimiseWorkAndEndAbandonsTheRun) {
   EXPECT_LT(std::chrono::steady_clock::now() - endClicked, std::chrono::seconds(1))
       << "the hanging download was left at once";
   EXPECT_EQ(lastRun.outcome, Outcome::kAbandoned);
+  EXPECT_NE(test::ReadBytes("palisor.log").find("  abandoned  stage: PROXY情報の取得中"),
+            std::string::npos);
   EXPECT_FALSE(form->ProcessEvents());
 }
 
