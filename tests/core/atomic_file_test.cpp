@@ -1,7 +1,6 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,19 +68,13 @@ enum class Reader { kNone, kReadsAll, kNeverReads, kGoesAway };
 
 // Reads everything from `fd` until every writer has closed.
 std::string ReadToEnd(int fd) {
+  ::fcntl(fd, F_SETFL, 0);
   std::string bytes;
   char buffer[4096];
-  for (;;) {
-    pollfd ready{fd, POLLIN, 0};
-    ::poll(&ready, 1, 1000);
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) {
-      return bytes;
-    }
-    if (got > 0) {
-      bytes.append(buffer, static_cast<std::size_t>(got));
-    }
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<std::size_t>(got));
   }
+  return bytes;
 }
 
 TEST_F(AtomicFileReplace, FifoNeverBlocksWhateverItsReaderDoes) {
