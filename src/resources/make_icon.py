@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws Palisor's icon, a brick wall on a shield, as 32x32 and 16x16 PNGs.
+"""Draws Palisor's icon, a brick wall on a shield, as PNGs of 16 to 256 pixels square.
 
 Standard library only, so the images come out byte for byte the same on every machine:
     /usr/bin/python3 src/resources/make_icon.py src/resources
@@ -35,6 +35,10 @@ def inside_shield(u, v):
 
 def draw(size, brick_height, brick_width, rim):
     """Returns rows of palette indices for one image."""
+    # Outline, mortar and highlight grow with the image so that large sizes keep the look of 32.
+    line = max(1, size // 32)
+    edge = [(d, 0) for d in range(-line, line + 1) if d] + [(0, d) for d in range(-line, line + 1) if d]
+
     def inside(x, y):
         return 0 <= x < size and 0 <= y < size and inside_shield((x + 0.5) / size, (y + 0.5) / size)
 
@@ -44,16 +48,16 @@ def draw(size, brick_height, brick_width, rim):
         for x in range(size):
             if not inside(x, y):
                 row.append(TRANSPARENT)
-            elif not all(inside(x + dx, y + dy) for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1))):
+            elif not all(inside(x + dx, y + dy) for dx, dy in edge):
                 row.append(OUTLINE)
             elif not all(inside(x + dx, y + dy) for dx in (-rim, 0, rim) for dy in (-rim, 0, rim)):
                 row.append(RIM)
             else:
                 course = y // brick_height
                 offset = (brick_width // 2) if course % 2 else 0
-                if y % brick_height == 0 or (x + offset) % brick_width == 0:
+                if y % brick_height < line or (x + offset) % brick_width < line:
                     row.append(MORTAR)
-                elif y % brick_height == 1:
+                elif y % brick_height < 2 * line:
                     row.append(BRICK_LIGHT)
                 else:
                     row.append(BRICK)
@@ -78,10 +82,21 @@ def png(rows):
             chunk(b"tRNS", b"\x00") + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+# size: (brick height, brick width, rim); 16 and 32 are the window's own, the rest for menus.
+IMAGES = {
+    16: (3, 6, 1),
+    32: (5, 8, 2),
+    48: (7, 12, 3),
+    64: (10, 16, 4),
+    128: (20, 32, 8),
+    256: (40, 64, 16),
+}
+
+
 def main():
     out = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).parent)
-    (out / "palisor-32.png").write_bytes(png(draw(32, 5, 8, rim=2)))
-    (out / "palisor-16.png").write_bytes(png(draw(16, 3, 6, rim=1)))
+    for size, (brick_height, brick_width, rim) in IMAGES.items():
+        (out / f"palisor-{size}.png").write_bytes(png(draw(size, brick_height, brick_width, rim)))
 
 
 if __name__ == "__main__":
