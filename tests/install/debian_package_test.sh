@@ -6,12 +6,7 @@
 set -eu
 build=$1
 version=$2
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+. "$(dirname "$0")/scratch.sh"
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" > /dev/null
 deb=$scratch/out/palisor_${version}_$(dpkg --print-architecture).deb

@@ -7,12 +7,7 @@ set -eu
 build=$1
 version=$2
 source=$3
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+. "$(dirname "$0")/scratch.sh"
 
 # A prefix no default would give, so that every installed path must follow it. The staged tree
 # is then linked where the prefix says it lives, for the tools that follow the paths inside.
