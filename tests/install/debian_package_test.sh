@@ -32,8 +32,8 @@ dpkg_in_root() {
 dpkg_in_root -i "$deb"
 [ "$("$root/usr/bin/palisor-update" --version)" = "palisor-update $version" ] ||
   fail "the installed palisor-update does not print $version"
-grep -qx "ExecStart=/usr/bin/palisor-update --dir %h/.local/share/palisor" \
-  "$root/usr/share/systemd/user/palisor-update.service" || fail "the service misses /usr/bin"
+grep -q "^ExecStart=/usr/bin/palisor-update " "$root/usr/share/systemd/user/palisor-update.service" ||
+  fail "the service does not start /usr/bin/palisor-update"
 dpkg_in_root -r palisor
 left=$(find "$root" ! -type d ! -path "$root/var/*")
 [ -z "$left" ] || fail "left after removal: $left"
