@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Draws Palisor's icon, a brick wall on a shield, as PNGs of 16 to 256 pixels square.
+"""Draws Palisor's icon, a brick wall on a shield, as PNGs of 16 to 256 pixels square and SVG.
 
 Standard library only, so the images come out byte for byte the same on every machine:
     /usr/bin/python3 src/resources/make_icon.py src/resources
-Each image is a 16-colour palette PNG whose colour 0 is transparent.
+Each PNG is a 16-colour palette image whose colour 0 is transparent; the SVG uses the same
+colours.
 """
 import struct
 import sys
@@ -22,15 +23,22 @@ PALETTE = [
 ] + [(0, 0, 0)] * 10
 
 
+# The shield in the unit square: straight sides from TOP down to SHOULDER, then narrowing to
+# a point at TIP.
+TOP, SHOULDER, TIP, HALF_WIDTH = 0.05, 0.55, 0.97, 0.43
+
+
+def half_width_below_shoulder(v):
+    return HALF_WIDTH * (1.0 - ((v - SHOULDER) / (TIP - SHOULDER)) ** 1.5) ** 0.8
+
+
 def inside_shield(u, v):
     """True when the point (u, v) of the unit square lies in the shield."""
-    if v < 0.05 or v > 0.97:
+    if v < TOP or v > TIP:
         return False
-    if v < 0.55:
-        return 0.07 < u < 0.93
-    # Below the shoulders the sides narrow to a point at the bottom.
-    half_width = 0.43 * (1.0 - ((v - 0.55) / 0.42) ** 1.5) ** 0.8
-    return abs(u - 0.5) < half_width
+    if v < SHOULDER:
+        return 0.5 - HALF_WIDTH < u < 0.5 + HALF_WIDTH
+    return abs(u - 0.5) < half_width_below_shoulder(v)
 
 
 def draw(size, brick_height, brick_width, rim):
@@ -82,6 +90,52 @@ def png(rows):
             chunk(b"tRNS", b"\x00") + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def shield_path(scale, steps=24):
+    """The shield's edge as an SVG path, clockwise from its top left corner."""
+    below = [SHOULDER + (TIP - SHOULDER) * i / steps for i in range(steps + 1)]
+    right = [(0.5 + half_width_below_shoulder(v), v) for v in below]
+    left = [(1.0 - u, v) for u, v in reversed(right)]
+    corners = [(0.5 - HALF_WIDTH, TOP), (0.5 + HALF_WIDTH, TOP)] + right + left
+    return "M" + " L".join(f"{u * scale:.2f},{v * scale:.2f}" for u, v in corners) + " Z"
+
+
+def colour(index):
+    return "#%02x%02x%02x" % PALETTE[index]
+
+
+def svg():
+    """The 256-pixel drawing as a scalable image: same palette, bricks, rim and outline."""
+    size, brick_height, brick_width, rim = 256, *IMAGES[256]
+    line = size // 32
+    course = brick_height
+    # Two courses of bricks, the second shifted by half a brick, as draw() lays them.
+    tile = [
+        (0, 0, brick_width, line, MORTAR),
+        (0, course, brick_width, line, MORTAR),
+        (0, line, brick_width, line, BRICK_LIGHT),
+        (0, course + line, brick_width, line, BRICK_LIGHT),
+        (0, line, line, course - line, MORTAR),
+        (brick_width // 2, course + line, line, course - line, MORTAR),
+    ]
+    rects = "".join(f'<rect x="{x}" y="{y}" width="{w}" height="{h}" fill="{colour(c)}"/>'
+                    for x, y, w, h, c in tile)
+    path = shield_path(size)
+    # Strokes centred on the edge and clipped to the shield show only their inner half.
+    return f"""<svg xmlns="http://www.w3.org/2000/svg" width="{size}" height="{size}" viewBox="0 0 {size} {size}">
+<defs>
+<clipPath id="shield"><path d="{path}"/></clipPath>
+<pattern id="bricks" width="{brick_width}" height="{2 * course}" patternUnits="userSpaceOnUse">
+<rect width="{brick_width}" height="{2 * course}" fill="{colour(BRICK)}"/>{rects}
+</pattern>
+</defs>
+<g clip-path="url(#shield)">
+<path d="{path}" fill="url(#bricks)" stroke="{colour(RIM)}" stroke-width="{2 * (line + rim)}"/>
+<path d="{path}" fill="none" stroke="{colour(OUTLINE)}" stroke-width="{2 * line}"/>
+</g>
+</svg>
+"""
+
+
 # size: (brick height, brick width, rim); 16 and 32 are the window's own, the rest for menus.
 IMAGES = {
     16: (3, 6, 1),
@@ -97,6 +151,7 @@ def main():
     out = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).parent)
     for size, (brick_height, brick_width, rim) in IMAGES.items():
         (out / f"palisor-{size}.png").write_bytes(png(draw(size, brick_height, brick_width, rim)))
+    (out / "palisor.svg").write_text(svg())
 
 
 if __name__ == "__main__":

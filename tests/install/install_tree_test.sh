@@ -29,6 +29,7 @@ expected=$(LC_ALL=C sort << TREE
 .$prefix/share/icons/hicolor/64x64/apps/org.palisor.Palisor.png
 .$prefix/share/icons/hicolor/128x128/apps/org.palisor.Palisor.png
 .$prefix/share/icons/hicolor/256x256/apps/org.palisor.Palisor.png
+.$prefix/share/icons/hicolor/scalable/apps/org.palisor.Palisor.svg
 .$prefix/share/man/man1/palisor-update.1.gz
 .$prefix/share/man/man1/palisor.1.gz
 .$prefix/share/systemd/user/palisor-update.service
@@ -61,6 +62,8 @@ for size in 16 32 48 64 128 256; do
   file -b "$prefix/share/icons/hicolor/${size}x$size/apps/org.palisor.Palisor.png" |
     grep -q "^PNG image data, $size x $size," || fail "the ${size}x$size icon is not $size pixels"
 done
+file -b "$prefix/share/icons/hicolor/scalable/apps/org.palisor.Palisor.svg" |
+  grep -q "^SVG Scalable Vector Graphics image" || fail "the scalable icon is no SVG"
 
 # systemd checks both units, and that the program the service starts is there.
 units=$prefix/share/systemd/user
