@@ -76,12 +76,6 @@ TEST(RunLog, AFolderThatCannotTakeTheLogSaysWhy) {
   EXPECT_NE(why.find("missing/palisor.log"), std::string::npos) << why;
 }
 
-TEST(RunLog, LocalTimeCarriesItsOffset) {
-  const std::string text = LocalTimeText(std::chrono::system_clock::now());
-  ASSERT_EQ(text.size(), std::string_view("2026-12-07 13:04:38 +0000").size()) << text;
-  EXPECT_TRUE(text[20] == '+' || text[20] == '-') << text;
-}
-
 // A run of counts offered faster than the interval: the first shows, then at most one per
 // interval, and the latest is always released in the end unless a stage replaced it.
 TEST(CaptionPacer, CountsAtMostOncePerIntervalAndTheLatestNeverLost) {
