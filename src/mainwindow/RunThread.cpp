@@ -105,7 +105,10 @@ void RunThread::SetCaption(std::string_view caption) {
   CaptionPacer::Clock::time_point due;
   {
     const std::lock_guard lock(mutex_);
-    action = pacer_.Offer(caption, CaptionPacer::Clock::now());
+    // Reading the clock for each of a million lines would cost more than all else here.
+    const auto now =
+        pacer_.holding() ? CaptionPacer::Clock::time_point{} : CaptionPacer::Clock::now();
+    action = pacer_.Offer(caption, now);
     due = pacer_.due();
   }
   switch (action) {

@@ -15,9 +15,12 @@ CaptionPacer::Action CaptionPacer::Offer(std::string_view caption, Clock::time_p
     lastShown_ = now;
     return Action::kShowNow;
   }
-  const bool first = !held_;
+  if (held_) {
+    held_->assign(caption);  // in place: this happens for nearly every line
+    return Action::kHeld;
+  }
   held_.emplace(caption);
-  return first ? Action::kHeldFirst : Action::kHeld;
+  return Action::kHeldFirst;
 }
 
 std::optional<std::string> CaptionPacer::Release(Clock::time_point now) {

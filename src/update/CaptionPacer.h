@@ -21,6 +21,8 @@ class CaptionPacer final {
   };
 
   Action Offer(std::string_view caption, Clock::time_point now);
+  // Whether a count waits for its release; a newer count then needs no time to decide.
+  bool holding() const { return held_.has_value(); }
   // The held count, released to be shown now; nothing when a stage's caption replaced it.
   std::optional<std::string> Release(Clock::time_point now);
   // When a held count may be shown.
