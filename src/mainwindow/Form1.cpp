@@ -133,8 +133,6 @@ void Form1::ConnectControls() {
   connect(command2_, &QPushButton::clicked, this, [this] { EndProgram(); });
   connect(command3_, &QPushButton::clicked, this, [this] { countdown_.Start(); });
   connect(command4_, &QPushButton::clicked, this, [this] { countdown_.Stop(); });
-  // Built afresh from the settings at each opening, without an owner window. Its OK resets
-  // secondsLeft but leaves the timer as it was.
   connect(command5_, &QPushButton::clicked, this, [this] { OpenSettings(); });
   connect(command6_, &QPushButton::clicked, this,
           [this] { setWindowState(windowState() | Qt::WindowMinimized); });
