@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -7,7 +9,8 @@
 
 namespace palisor {
 
-// The seventeen values the settings dialog edits, as its controls hold them.
+// The seventeen values the settings dialog edits, as its controls hold them, and the five
+// country modes chosen through it.
 struct SettingsDialogInputs {
   int check4 = 0;  // FTPSW
   int check1 = 0;  // MODE1 ... MODE6 from Check1, Check2, Check3, Check5, Check6, Check7
@@ -16,21 +19,27 @@ struct SettingsDialogInputs {
   int check5 = 0;
   int check6 = 0;
   int check7 = 0;
-  std::string text1;   // SVNAME
-  std::string text3;   // SVUSER
-  std::string text4;   // SVPSWD
-  std::string text2;   // SVPATH
-  std::string text8;   // SVFILE
-  std::string text11;  // CHARBF
-  std::string text12;  // CHARAF
-  std::string text6;   // LISTMAX
-  std::string text9;   // MASK
-  std::string text7;   // TMINT
+  std::string text1;                                       // SVNAME
+  std::string text3;                                       // SVUSER
+  std::string text4;                                       // SVPSWD
+  std::string text2;                                       // SVPATH
+  std::string text8;                                       // SVFILE
+  std::string text11;                                      // CHARBF
+  std::string text12;                                      // CHARAF
+  std::string text6;                                       // LISTMAX
+  std::string text9;                                       // MASK
+  std::string text7;                                       // TMINT
+  std::array<std::int16_t, kCountryCount> countryModes{};  // IPG_JP ... IPG_KR
 };
 
-// The save step of the settings dialog's OK: normalises the inputs into the settings, resets
-// secondsLeft to the new TMINT, then writes every persisted key but LCFILE and LINESEP.
-void SaveSettings(const SettingsDialogInputs& inputs, Module1& state,
-                  std::string_view file = kSettingsFile);
+// The save step of the settings dialog's OK, from what the dialog `shown` at its opening and
+// what it holds now (`edited`). Every persisted key but LCFILE and LINESEP is saved, in one
+// atomic replacement of the file: a key whose normalised value the edit changed gets the new
+// value; any other key keeps what the file holds now, so hand edits made meanwhile survive,
+// and is only added, with its value as the file reads now, when the file lacks it.
+// On success the settings become what the file now holds and secondsLeft restarts at TMINT.
+// On failure nothing changes, and `error` names the file and the reason.
+bool SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
+                  Module1& state, std::string& error, std::string_view file = kSettingsFile);
 
 }  // namespace palisor
