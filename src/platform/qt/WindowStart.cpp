@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/CommandLine.h"
@@ -117,8 +118,13 @@ std::optional<int> WindowStart::Prepare(int argc, char** argv) {
 }
 
 std::optional<int> WindowStart::TakeWindowLock() {
-  windowLock_ = std::make_unique<FileLock>(std::filesystem::path(kWindowLockFile));
-  if (windowLock_->state() == FileLock::State::kBusy) {
+  bool busy = false;
+  std::string error;
+  auto lock = LockFile::TryTake(std::filesystem::path(kWindowLockFile), busy, error);
+  if (lock) {
+    windowLock_.emplace(std::move(*lock));
+  }
+  if (busy) {
     std::error_code ignored;
     PrintLine("Palisor already runs in " + std::filesystem::current_path(ignored).string() +
               "; one window per folder");

@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/FileLock.h"
+#include "platform/LockFile.h"
 
 namespace palisor {
 
@@ -27,7 +27,7 @@ class WindowStart final {
   std::optional<int> TakeWindowLock();
 
   std::optional<int> exitCode_;
-  std::unique_ptr<FileLock> windowLock_;  // held while the window runs
+  std::optional<LockFile> windowLock_;  // held while the window runs
   int qtArgc_ = 1;
   char* qtArgv_[2] = {nullptr, nullptr};
   std::unique_ptr<QApplication> application_;
