@@ -1,7 +1,6 @@
 #include "platform/CommandLine.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -99,17 +98,6 @@ TEST_F(EnterFolderTest, AMissingFolderIsMadeWithItsParentsForTheUserOnly) {
 
   ASSERT_TRUE(EnterFolder(dir().string(), error)) << error;  // an existing folder is entered
   EXPECT_EQ(fs::current_path(), dir());
-}
-
-TEST_F(EnterFolderTest, AFileInTheWayIsReportedWithItsName) {
-  test::WriteBytes("plain", "x");
-  for (const char* folder : {"plain", "plain/below"}) {
-    std::string error;
-    EXPECT_FALSE(EnterFolder(folder, error));
-    EXPECT_NE(error.find("plain"), std::string::npos) << error;
-    EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
-    EXPECT_EQ(fs::current_path(), dir());
-  }
 }
 
 }  // namespace
