@@ -19,17 +19,18 @@ struct SettingsDialogInputs {
   int check5 = 0;
   int check6 = 0;
   int check7 = 0;
-  std::string text1;                                       // SVNAME
-  std::string text3;                                       // SVUSER
-  std::string text4;                                       // SVPSWD
-  std::string text2;                                       // SVPATH
-  std::string text8;                                       // SVFILE
-  std::string text11;                                      // CHARBF
-  std::string text12;                                      // CHARAF
-  std::string text6;                                       // LISTMAX
-  std::string text9;                                       // MASK
-  std::string text7;                                       // TMINT
-  std::array<std::int16_t, kCountryCount> countryModes{};  // IPG_JP ... IPG_KR
+  std::string text1;   // SVNAME
+  std::string text3;   // SVUSER
+  std::string text4;   // SVPSWD
+  std::string text2;   // SVPATH
+  std::string text8;   // SVFILE
+  std::string text11;  // CHARBF
+  std::string text12;  // CHARAF
+  std::string text6;   // LISTMAX
+  std::string text9;   // MASK
+  std::string text7;   // TMINT
+  // IPG_JP ... IPG_KR
+  std::array<std::int16_t, kCountryCount> countryModes{};
 };
 
 // The save step of the settings dialog's OK, from what the dialog `shown` at its opening and

@@ -1,7 +1,5 @@
 #include "platform/qt/WindowStart.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
