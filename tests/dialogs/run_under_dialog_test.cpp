@@ -24,6 +24,12 @@ class RunUnderDialogTest : public QObject {
     lists.Write("proxy_c2.txt", "5.6.7.8\n");
     test::HttpServer server(lists.path());
 
+    // The addresses come from the file (the window loads it): OK leaves the record as the
+    // file holds it.
+    test::WriteFileBytes(scratch.SettingsFile(),
+                         QByteArray::fromStdString(
+                             "[FTP]\nFTPSW=0\n[URL]\nURL1=" + server.Url("/proxy_c1.txt?delay=2") +
+                             "\nURL2=" + server.Url("/proxy_c2.txt") + "\n"));
     Module1 state;
     Transfer transfer;
     RunReport report;
@@ -31,9 +37,6 @@ class RunUnderDialogTest : public QObject {
         state,
         [&](Module1& runState, Host& host) { return report = RunUpdate(runState, host, transfer); },
         std::make_unique<test::NoTray>());
-    state.settings.URL1 = server.Url("/proxy_c1.txt?delay=2");
-    state.settings.URL2 = server.Url("/proxy_c2.txt");
-    state.settings.FTPSW = false;
     form.show();
 
     bool sawFirstList = false;
