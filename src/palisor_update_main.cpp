@@ -89,6 +89,9 @@ int RunOnce() {
   const palisor::RunReport report = palisor::RunUpdate(state, host, transfer);
   host.Finish();
 
+  for (const auto& skipped : report.skipped) {
+    WriteError(palisor::DescribeSkipped(skipped));
+  }
   switch (report.outcome) {
     case palisor::Outcome::kOk:
       return kExitOk;

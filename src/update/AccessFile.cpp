@@ -1,11 +1,7 @@
 #include "update/AccessFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +12,7 @@
 #include "platform/LineReader.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "update/ListLines.h"
 
 namespace palisor {
 namespace {
@@ -23,49 +20,6 @@ namespace {
 std::string Describe(const std::filesystem::path& path, int err) {
   return path.string() + ": " + std::strerror(err);
 }
-
-// A group's temporary file, deleted however the group ends.
-class TemporaryFile final {
- public:
-  explicit TemporaryFile(std::filesystem::path path) : path_(std::move(path)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() { ::unlink(path_.c_str()); }
-
-  const std::filesystem::path& path() const { return path_; }
-
-  // Truncates first, so a longer file left by an interrupted run adds no lines.
-  bool Fill(std::string_view bytes, int& err) const {
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      err = errno;
-      return false;
-    }
-    bool ok = true;
-    while (ok && !bytes.empty()) {
-      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n >= 0) {
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-      } else if (errno != EINTR) {
-        err = errno;
-        ok = false;
-      }
-    }
-    if (::close(fd) != 0 && ok) {
-      err = errno;
-      ok = false;
-    }
-    return ok;
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-enum class LineFormat {
-  kCountry,  // a complete line of the access file, only its spaces trimmed
-  kAddress,  // an address wrapped between CHARBF + ... + maskSuffix + CHARAF
-};
 
 std::string NormalisedPrefix(std::string_view charbf, bool joinWithoutSpace) {
   const std::string_view text = TrimSpaces(charbf);
@@ -97,32 +51,39 @@ class Generation final {
   Generation(AtomicFile& out, Settings& record, Host& host)
       : out_(out), record_(record), settings_(record), host_(host) {}
 
-  StageResult Run(std::string countryText, std::string proxyText, std::string overseasText) {
+  StageResult Run(std::vector<CountryList> countryLists, std::string proxyText,
+                  std::string overseasText) {
     if (StageResult head = CopyUserFile(kHeadFile); !head.ok()) {
       return head;
     }
     PrepareAffixes();
     if (CountryGroupEnabled(settings_)) {
-      StageResult country = WriteGroup(std::move(countryText), kCountryTemp, LineFormat::kCountry);
-      if (!country.ok()) {
-        return country;
+      for (const CountryList& list : countryLists) {
+        StageResult country = WriteGroup(list.text, [this, &list](std::string_view line) {
+          return WriteCountryLine(line, list.allow);
+        });
+        if (!country.ok()) {
+          return country;
+        }
       }
     }
+    const auto writeAddress = [this](std::string_view line) { return WriteAddressLine(line); };
     if (settings_.MODE1 || settings_.MODE2 || settings_.MODE3) {
-      StageResult proxy = WriteGroup(std::move(proxyText), kProxyTemp, LineFormat::kAddress);
+      StageResult proxy = WriteGroup(proxyText, writeAddress);
       if (!proxy.ok()) {
         return proxy;
       }
     }
     if (!overseasText.empty() && (settings_.MODE4 || settings_.MODE5 || settings_.MODE6)) {
-      StageResult overseas =
-          WriteGroup(std::move(overseasText), kOverseasTemp, LineFormat::kAddress);
+      StageResult overseas = WriteGroup(overseasText, writeAddress);
       if (!overseas.ok()) {
         return overseas;
       }
     }
     return CopyUserFile(kTailFile);
   }
+
+  std::uint64_t linesWritten() const { return static_cast<std::uint64_t>(lineNo_ - 1); }
 
  private:
   // Copies a user file line by line; a file that cannot be opened is left out silently.
@@ -161,37 +122,22 @@ class Generation final {
     settings_.CHARAF = record_.CHARAF;
   }
 
-  StageResult WriteGroup(std::string text, const char* tempName, LineFormat format) {
-    if (CapReached()) {
-      return StageResult::Ok();
-    }
-    // Splitting goes through a file so the group's text can be released before the lines
-    // are written: a huge list is held once, not twice.
-    const TemporaryFile temp(NativePath(tempName));
-    int err = 0;
-    if (!temp.Fill(text, err)) {
-      return StageResult::Failed(Describe(temp.path(), err));
-    }
-    std::string().swap(text);
-    auto reader = LineReader::Open(temp.path(), LineReader::Ends::kAny, err);
-    if (!reader) {
-      return StageResult::Failed(Describe(temp.path(), err));
-    }
+  enum class Written { kSkipped, kWritten, kFailed };
+
+  static Written WrittenIf(bool ok) { return ok ? Written::kWritten : Written::kFailed; }
+
+  // The lines are views into the group's text, which is held once while the file is written.
+  template <typename WriteLine>
+  StageResult WriteGroup(std::string_view text, WriteLine writeLine) {
+    LineSplitter lines(text);
     std::string_view line;
-    while (!CapReached()) {
-      const LineReader::Result got = reader->Next(line);
-      if (got == LineReader::Result::kEnd) {
-        break;
-      }
-      if (got == LineReader::Result::kError) {
-        return StageResult::Failed(Describe(temp.path(), reader->error()));
-      }
-      // "deny from" without an address makes Apache reject the whole file.
-      if (format == LineFormat::kAddress && TrimBlanks(line).empty()) {
-        continue;
-      }
-      if (!WriteListLine(TrimSpaces(line), format)) {
+    while (!CapReached() && lines.Next(line)) {
+      const Written written = writeLine(line);
+      if (written == Written::kFailed) {
         return OutputFailed();
+      }
+      if (written == Written::kSkipped) {
+        continue;
       }
       ++lineNo_;
       if (!host_.ProcessEvents()) {
@@ -202,12 +148,32 @@ class Generation final {
     return StageResult::Ok();
   }
 
-  bool WriteListLine(std::string_view trimmed, LineFormat format) {
-    if (format == LineFormat::kCountry) {
-      return out_.Write(trimmed) && out_.Write(settings_.LINESEP);
+  // MASK never widens an IPv6 address: "/24" on one is a huge network.
+  Written WriteAddressLine(std::string_view line) {
+    const auto found = ParseAddressLine(line);
+    if (!found) {
+      return Written::kSkipped;
     }
-    return out_.Write(settings_.CHARBF) && out_.Write(trimmed) && out_.Write(maskSuffix_) &&
-           out_.Write(settings_.CHARAF) && out_.Write(settings_.LINESEP);
+    const std::string_view prefix =
+        found->prefix.empty() && !found->ipv6 ? std::string_view(maskSuffix_) : found->prefix;
+    return WrittenIf(out_.Write(settings_.CHARBF) && out_.Write(found->address) &&
+                     out_.Write(prefix) && out_.Write(settings_.CHARAF) &&
+                     out_.Write(settings_.LINESEP));
+  }
+
+  Written WriteCountryLine(std::string_view line, bool allow) {
+    const CountryLine parsed = ParseCountryLine(line);
+    switch (parsed.form) {
+      case CountryLine::Form::kSkipped:
+        return Written::kSkipped;
+      case CountryLine::Form::kAsItStands:
+        return WrittenIf(out_.Write(parsed.text) && out_.Write(settings_.LINESEP));
+      case CountryLine::Form::kBareAddress:
+        break;
+    }
+    return WrittenIf(out_.Write(allow ? "allow from " : "deny from ") &&
+                     out_.Write(parsed.address.address) && out_.Write(parsed.address.prefix) &&
+                     out_.Write(settings_.LINESEP));
   }
 
   bool CapReached() const { return lineNo_ > settings_.LISTMAX; }
@@ -243,8 +209,9 @@ class Generation final {
 
 }  // namespace
 
-StageResult WriteAccessFile(std::string countryText, std::string proxyText,
-                            std::string overseasText, Settings& settings, Host& host) {
+StageResult WriteAccessFile(std::vector<CountryList> countryLists, std::string proxyText,
+                            std::string overseasText, Settings& settings, Host& host,
+                            std::uint64_t* linesWritten) {
   std::string error;
   auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
   if (!out) {
@@ -252,12 +219,15 @@ StageResult WriteAccessFile(std::string countryText, std::string proxyText,
   }
   Generation generation(*out, settings, host);
   StageResult result =
-      generation.Run(std::move(countryText), std::move(proxyText), std::move(overseasText));
+      generation.Run(std::move(countryLists), std::move(proxyText), std::move(overseasText));
   if (!result.ok()) {
     return result;
   }
   if (!out->Commit(error)) {
     return StageResult::Failed(error);
+  }
+  if (linesWritten != nullptr) {
+    *linesWritten = generation.linesWritten();
   }
   return StageResult::Ok();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "settings/Settings.h"
 #include "update/Host.h"
@@ -8,18 +10,24 @@
 
 namespace palisor {
 
-// User files around the list lines, and the temporary file of each group, all in the
-// working directory.
+// User files around the list lines, in the working directory.
 inline constexpr const char* kHeadFile = ".\\add2htaccess.txt";
 inline constexpr const char* kTailFile = ".\\add2htaccess2.txt";
-inline constexpr const char* kCountryTemp = ".\\proxy_cnt.tmp";
-inline constexpr const char* kProxyTemp = ".\\proxy_cyber.tmp";
-inline constexpr const char* kOverseasTemp = ".\\proxy_option.tmp";
 
-// Writes the access file LCFILE from the three group texts: head file, country lines,
-// proxy and overseas lines, tail file. The output is replaced atomically, so any failure
-// leaves the previous file as it was. Normalises settings.CHARBF and settings.CHARAF.
-StageResult WriteAccessFile(std::string countryText, std::string proxyText,
-                            std::string overseasText, Settings& settings, Host& host);
+// One downloaded country list: a bare address in it becomes "allow from" on the country's
+// allow list and "deny from" on its deny list.
+struct CountryList {
+  std::string text;
+  bool allow = true;
+};
+
+// Writes the access file LCFILE: head file, country lines, proxy and overseas lines, tail
+// file. Only list lines Apache reads as meant are written (see ListLines.h); the others are
+// skipped and do not count against LISTMAX. The output is replaced atomically, so any failure
+// leaves the previous file as it was. Normalises settings.CHARBF and settings.CHARAF. When
+// `linesWritten` is given it receives the number of list lines written.
+StageResult WriteAccessFile(std::vector<CountryList> countryLists, std::string proxyText,
+                            std::string overseasText, Settings& settings, Host& host,
+                            std::uint64_t* linesWritten = nullptr);
 
 }  // namespace palisor

@@ -1,5 +1,6 @@
 #include "update/RunUpdate.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "update/AccessFile.h"
 #include "update/FtpUpload.h"
 #include "update/ListDownload.h"
+#include "update/ListLines.h"
 
 namespace palisor {
 namespace {
@@ -22,14 +24,16 @@ constexpr RunButton kLockedButtons[] = {RunButton::kCommand1, RunButton::kComman
                                         RunButton::kCommand4, RunButton::kCommand5};
 
 struct GroupTexts {
-  std::string country;
+  std::vector<CountryList> countries;
   std::string proxy;
   std::string overseas;
 
-  std::string& For(ListGroup group) {
+  // The text a list of `group` joins; each country list keeps a text of its own.
+  std::string& Receiving(ListGroup group, bool allow) {
     switch (group) {
       case ListGroup::kCountry:
-        return country;
+        countries.push_back({{}, allow});
+        return countries.back().text;
       case ListGroup::kProxy:
         return proxy;
       case ListGroup::kOverseas:
@@ -37,7 +41,11 @@ struct GroupTexts {
     }
     return overseas;
   }
-  bool AllBlank() const { return IsBlank(country) && IsBlank(proxy) && IsBlank(overseas); }
+  bool AllBlank() const {
+    return IsBlank(proxy) && IsBlank(overseas) &&
+           std::all_of(countries.begin(), countries.end(),
+                       [](const CountryList& list) { return IsBlank(list.text); });
+  }
 };
 
 RunReport Ended(Outcome outcome, std::string why) {
@@ -77,10 +85,33 @@ std::string DescribeListFailure(const ListEntry& list, std::string_view reason) 
   return "the " + std::string(list.name) + " list: " + std::string(reason);
 }
 
+std::string Lines(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " line" : " lines");
+}
+
+// A list with something on it but not one line of it usable is no list at all (an HTML
+// page or JSON served with 200): it fails like a download that failed. Lines it skips are
+// reported.
+RunReport CheckList(const ListEntry& list, std::string_view address, std::string_view body,
+                    RunReport& report) {
+  ListScan scan =
+      ScanList(body, list.group == ListGroup::kCountry ? ListForm::kCountry : ListForm::kAddress);
+  const std::string label = std::string(list.name) + " (" + std::string(address) + ")";
+  if (scan.used == 0 && scan.skipped > 0) {
+    return Failed("list " + label + ": no address in " + Lines(scan.lines) + "; first line " +
+                  scan.firstLine);
+  }
+  if (scan.skipped > 0) {
+    report.skipped.push_back({label, scan.skipped, std::move(scan.firstSkipped)});
+  }
+  return {};
+}
+
 // Fetches every enabled list in table order into its group text. Settings are read as each
 // list comes up, so a change confirmed meanwhile applies to the lists still to come.
 RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer,
                         GroupTexts& texts) {
+  RunReport report;
   for (std::size_t row = 0; row < kListTable.size(); ++row) {
     const ListEntry& list = kListTable[row];
     if (ListEnabled(settings, row)) {
@@ -100,13 +131,29 @@ RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer
       if (fetched.status != TransferStatus::kOk) {
         return Failed(DescribeListFailure(list, fetched.error));
       }
-      texts.For(list.group).append(fetched.body);
+      const bool allow = list.group == ListGroup::kCountry &&
+                         settings.CountryMode(static_cast<Country>(row)) == kModeAllow;
+      std::string& text = texts.Receiving(list.group, allow);
+      const std::size_t start = text.size();
+      AppendList(text, std::move(fetched.body));
+      RunReport checked =
+          CheckList(list, TrimSpaces(address), std::string_view(text).substr(start), report);
+      if (checked.outcome != Outcome::kOk) {
+        return checked;
+      }
     }
     if (list.group != ListGroup::kCountry && !host.ProcessEvents()) {
       return Abandoned();
     }
   }
-  return {};
+  return report;
+}
+
+// A run that ended after the downloads still tells what they skipped.
+RunReport Keeping(RunReport ended, RunReport& sofar) {
+  ended.skipped = std::move(sofar.skipped);
+  ended.linesWritten = sofar.linesWritten;
+  return ended;
 }
 
 bool UploadWanted(const Settings& s) {
@@ -117,42 +164,54 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   transfer.SetRequestTimeout(options.requestTimeout);
 
   GroupTexts texts;
-  if (RunReport downloaded = DownloadLists(state.settings, host, transfer, texts);
-      downloaded.outcome != Outcome::kOk) {
-    return downloaded;
+  RunReport report = DownloadLists(state.settings, host, transfer, texts);
+  if (report.outcome != Outcome::kOk) {
+    return report;
   }
   if (texts.AllBlank()) {
     host.SetCaption(kCaptionWaiting);
-    return {};
+    return report;
   }
 
   if (!host.ProcessEvents()) {
-    return Abandoned();
+    return Keeping(Abandoned(), report);
   }
   host.SetCaption(kCaptionAnalysing);
-  StageResult written = WriteAccessFile(std::move(texts.country), std::move(texts.proxy),
-                                        std::move(texts.overseas), state.settings, host);
+  StageResult written =
+      WriteAccessFile(std::move(texts.countries), std::move(texts.proxy), std::move(texts.overseas),
+                      state.settings, host, &report.linesWritten);
   if (!written.ok()) {
     if (written.outcome == Outcome::kFailed) {
       host.SetCaption(kCaptionAnalysing);
     }
-    return FromStage(std::move(written));
+    return Keeping(FromStage(std::move(written)), report);
   }
 
   if (!host.ProcessEvents()) {
-    return Abandoned();
+    return Keeping(Abandoned(), report);
   }
   if (UploadWanted(state.settings)) {
     host.SetCaption(kCaptionSending);
     if (StageResult sent = UploadAccessFile(state.settings, transfer, host); !sent.ok()) {
-      return FromStage(std::move(sent));
+      return Keeping(FromStage(std::move(sent)), report);
     }
   }
   host.SetCaption(kCaptionWaiting);
-  return {};
+  return report;
 }
 
 }  // namespace
+
+std::string DescribeSkipped(const RunReport::SkippedLines& skipped) {
+  std::string text = "list " + skipped.list + ": " + Lines(skipped.count) +
+                     " skipped, not read by Apache as meant";
+  const char* separator = ": ";
+  for (const std::string& line : skipped.first) {
+    text += separator + line;
+    separator = ", ";
+  }
+  return text;
+}
 
 RunReport RunUpdate(Module1& state, Host& host, Transfer& transfer, const RunOptions& options) {
   Lock(host);

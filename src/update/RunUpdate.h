@@ -25,7 +25,7 @@ struct RunReport {
   std::string error;
   // Lines of one list that generation left out, for lists that had any (table order).
   struct SkippedLines {
-    std::string list;                // the list's name and address, as failures name it
+    std::string list;  // the list's name and address, as failures name it
     std::uint64_t count = 0;
     std::vector<std::string> first;  // the first few, printable
   };
@@ -34,6 +34,9 @@ struct RunReport {
   std::vector<std::string> warnings;
   std::uint64_t linesWritten = 0;  // list lines in the access file
 };
+
+// One line for the user: the list, how many of its lines were skipped and the first of them.
+std::string DescribeSkipped(const RunReport::SkippedLines& skipped);
 
 // One whole update run: downloads, generation, upload. Every way out restores the idle
 // window: the four buttons enabled, secondsLeft = TMINT, the timer ticking.

@@ -1,0 +1,278 @@
+#include "update/ListLines.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/Text.h"
+
+namespace palisor {
+namespace {
+
+constexpr std::size_t kQuotedBytes = 60;
+constexpr std::size_t kSkippedShown = 3;
+constexpr std::string_view kTokenEnds = " \t,;#";
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool AllOf(std::string_view text, std::string_view allowed) {
+  return text.find_first_not_of(allowed) == std::string_view::npos;
+}
+
+bool IsDigits(std::string_view text, std::size_t maxDigits) {
+  return !text.empty() && text.size() <= maxDigits && AllOf(text, "0123456789");
+}
+
+// inet_pton over a view; the character check first keeps NUL and anything else out.
+bool Parses(int family, std::string_view text, std::string_view allowed, void* binary) {
+  std::array<char, INET6_ADDRSTRLEN> buffer{};
+  if (text.empty() || text.size() >= buffer.size() || !AllOf(text, allowed)) {
+    return false;
+  }
+  std::copy(text.begin(), text.end(), buffer.begin());
+  return inet_pton(family, buffer.data(), binary) == 1;
+}
+
+// Dotted quad only: no leading zeros (Apache reads "010.0.0.0/8" as invalid), no partial forms
+// ("10.1" would be a whole /16).
+bool IsIpv4(std::string_view text) {
+  in_addr binary{};
+  return Parses(AF_INET, text, "0123456789.", &binary);
+}
+
+// Apache refuses IPv4-mapped addresses (::ffff:a.b.c.d) as invalid, which takes the site down.
+bool IsIpv6(std::string_view text) {
+  in6_addr binary{};
+  return Parses(AF_INET6, text, "0123456789abcdefABCDEF:.", &binary) &&
+         !IN6_IS_ADDR_V4MAPPED(&binary);
+}
+
+// "/n" with n in [low, high], written without leading zeros.
+bool IsPrefix(std::string_view prefix, int low, int high) {
+  if (prefix.empty()) {
+    return true;
+  }
+  const std::string_view digits = prefix.substr(1);
+  if (!IsDigits(digits, 3) || digits.front() == '0') {
+    return false;
+  }
+  int bits = 0;
+  for (const char digit : digits) {
+    bits = bits * 10 + (digit - '0');
+  }
+  return bits >= low && bits <= high;
+}
+
+std::optional<ListedAddress> Checked(ListedAddress found) {
+  const bool valid = found.ipv6 ? IsIpv6(found.address) && IsPrefix(found.prefix, 16, 128)
+                                : IsIpv4(found.address) && IsPrefix(found.prefix, 8, 32);
+  if (!valid) {
+    return std::nullopt;
+  }
+  return found;
+}
+
+// "[v6]", "[v6]:port" or "[v6]/n".
+std::optional<ListedAddress> ParseBracketed(std::string_view token) {
+  const std::size_t close = token.find(']');
+  if (close == std::string_view::npos) {
+    return std::nullopt;
+  }
+  ListedAddress found{token.substr(1, close - 1), {}, true, false};
+  const std::string_view after = token.substr(close + 1);
+  if (!after.empty() && after.front() == ':') {
+    if (!IsDigits(after.substr(1), 5)) {
+      return std::nullopt;
+    }
+    found.hadPort = true;
+  } else if (!after.empty() && after.front() == '/') {
+    found.prefix = after;
+  } else if (!after.empty()) {
+    return std::nullopt;
+  }
+  return Checked(found);
+}
+
+// An address, network or (IPv4 only, without a network) address with port, all of one token.
+std::optional<ListedAddress> ParseToken(std::string_view token) {
+  if (token.empty()) {
+    return std::nullopt;
+  }
+  if (token.front() == '[') {
+    return ParseBracketed(token);
+  }
+  ListedAddress found{token, {}, false, false};
+  if (const std::size_t slash = token.find('/'); slash != std::string_view::npos) {
+    found.address = token.substr(0, slash);
+    found.prefix = token.substr(slash);
+  }
+  const std::size_t colons = std::count(found.address.begin(), found.address.end(), ':');
+  if (colons == 1 && found.prefix.empty()) {
+    const std::size_t colon = found.address.find(':');
+    if (!IsDigits(found.address.substr(colon + 1), 5)) {
+      return std::nullopt;
+    }
+    found.address = found.address.substr(0, colon);
+    found.hadPort = true;
+  } else {
+    found.ipv6 = colons > 1;
+  }
+  return Checked(found);
+}
+
+// An argument of an "allow from" or "deny from" line: Apache reads it as it stands, so no
+// brackets and no port.
+bool IsPlainNetwork(std::string_view argument) {
+  const auto found = ParseToken(argument);
+  return found && !found->hadPort && argument.front() != '[';
+}
+
+bool StartsWithWord(std::string_view text, std::string_view word) {
+  return text.size() > word.size() && kBlanks.find(text[word.size()]) != std::string_view::npos &&
+         std::equal(word.begin(), word.end(), text.begin(),
+                    [](char lower, char c) { return (c | 0x20) == lower; });
+}
+
+std::string_view SkipBlanks(std::string_view text) {
+  const std::size_t start = text.find_first_not_of(kBlanks);
+  return start == std::string_view::npos ? std::string_view() : text.substr(start);
+}
+
+// "allow from" or "deny from" (any case, blanks between) and one or more plain networks.
+bool IsAccessLine(std::string_view line) {
+  std::string_view rest;
+  if (StartsWithWord(line, "allow")) {
+    rest = SkipBlanks(line.substr(5));
+  } else if (StartsWithWord(line, "deny")) {
+    rest = SkipBlanks(line.substr(4));
+  } else {
+    return false;
+  }
+  if (!StartsWithWord(rest, "from")) {
+    return false;
+  }
+  rest = SkipBlanks(rest.substr(4));
+  if (rest.empty()) {
+    return false;
+  }
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find_first_of(kBlanks), rest.size());
+    if (!IsPlainNetwork(rest.substr(0, end))) {
+      return false;
+    }
+    rest = SkipBlanks(rest.substr(end));
+  }
+  return true;
+}
+
+// A comment ending in a backslash would continue onto the next line and swallow it; control
+// bytes have no business in a comment.
+bool IsSafeComment(std::string_view line) {
+  return line.front() == '#' && line.back() != '\\' &&
+         std::none_of(line.begin(), line.end(), [](char c) {
+           const auto byte = static_cast<unsigned char>(c);
+           return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+         });
+}
+
+}  // namespace
+
+bool LineSplitter::Next(std::string_view& line) {
+  if (rest_.empty()) {
+    return false;
+  }
+  const std::size_t end = rest_.find_first_of("\r\n");
+  if (end == std::string_view::npos) {
+    line = rest_;
+    rest_ = {};
+    return true;
+  }
+  line = rest_.substr(0, end);
+  std::size_t next = end + 1;
+  if (rest_[end] == '\r' && next < rest_.size() && rest_[next] == '\n') {
+    ++next;
+  }
+  rest_.remove_prefix(next);
+  return true;
+}
+
+std::optional<ListedAddress> ParseAddressLine(std::string_view line) {
+  const std::string_view trimmed = TrimBlanks(line);
+  return ParseToken(trimmed.substr(0, std::min(trimmed.find_first_of(kTokenEnds), trimmed.size())));
+}
+
+CountryLine ParseCountryLine(std::string_view line) {
+  const std::string_view trimmed = TrimBlanks(line);
+  if (trimmed.empty()) {
+    return {};
+  }
+  if (IsSafeComment(trimmed) || IsAccessLine(trimmed)) {
+    return {CountryLine::Form::kAsItStands, trimmed, {}};
+  }
+  if (const auto found = ParseAddressLine(trimmed); found && !found->hadPort) {
+    return {CountryLine::Form::kBareAddress, {}, *found};
+  }
+  return {};
+}
+
+bool LineUsed(std::string_view line, ListForm form) {
+  if (form == ListForm::kAddress) {
+    return ParseAddressLine(line).has_value();
+  }
+  return ParseCountryLine(line).form != CountryLine::Form::kSkipped;
+}
+
+ListScan ScanList(std::string_view body, ListForm form) {
+  ListScan scan;
+  LineSplitter lines(body);
+  std::string_view line;
+  while (lines.Next(line)) {
+    ++scan.lines;
+    if (TrimBlanks(line).empty()) {
+      continue;
+    }
+    if (scan.firstLine.empty()) {
+      scan.firstLine = QuoteLine(TrimBlanks(line));
+    }
+    if (LineUsed(line, form)) {
+      ++scan.used;
+      continue;
+    }
+    if (++scan.skipped <= kSkippedShown) {
+      scan.firstSkipped.push_back(QuoteLine(line));
+    }
+  }
+  return scan;
+}
+
+std::string QuoteLine(std::string_view line) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string quoted = "\"";
+  for (const char c : line.substr(0, kQuotedBytes)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E || c == '"' || c == '\\') {
+      quoted += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + '"';
+}
+
+void AppendList(std::string& text, std::string body) {
+  if (std::string_view(body).starts_with(kByteOrderMark)) {
+    body.erase(0, kByteOrderMark.size());
+  }
+  if (text.empty()) {
+    text = std::move(body);  // the usual single list is held once, not copied
+  } else {
+    text += body;
+  }
+  if (!text.empty() && text.back() != '\n' && text.back() != '\r') {
+    text += '\n';
+  }
+}
+
+}  // namespace palisor
