@@ -6,47 +6,79 @@
 #include <array>
 #include <cstring>
 
-#include "platform/Text.h"
-
 namespace palisor {
 namespace {
 
 constexpr std::size_t kQuotedBytes = 60;
 constexpr std::size_t kSkippedShown = 3;
-constexpr std::string_view kTokenEnds = " \t,;#";
-constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool AllOf(std::string_view text, std::string_view allowed) {
-  return text.find_first_not_of(allowed) == std::string_view::npos;
+// Plain comparisons in lambdas the compiler inlines, rather than find_first_of: these run for
+// every byte of lists of a million lines.
+constexpr auto IsBlankChar = [](char c) { return c == ' ' || c == '\t'; };
+constexpr auto EndsToken = [](char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == ';' || c == '#';
+};
+constexpr auto IsDigit = [](char c) { return c >= '0' && c <= '9'; };
+constexpr auto IsIpv6Char = [](char c) {
+  return IsDigit(c) || c == '.' || c == ':' || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+};
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsBlankChar(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && IsBlankChar(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
 }
 
 bool IsDigits(std::string_view text, std::size_t maxDigits) {
-  return !text.empty() && text.size() <= maxDigits && AllOf(text, "0123456789");
+  return !text.empty() && text.size() <= maxDigits &&
+         std::all_of(text.begin(), text.end(), IsDigit);
 }
 
-// inet_pton over a view; the character check first keeps NUL and anything else out.
-bool Parses(int family, std::string_view text, std::string_view allowed, void* binary) {
+// The length of the dotted quad `text` starts with, 0 for none: four numbers 0-255 of 1-3 digits
+// joined by dots; no leading zeros ("010" may be meant as octal), no partial forms ("10.1"
+// would be a whole /16).
+std::size_t DottedQuadLength(std::string_view text) {
+  std::size_t at = 0;
+  for (int part = 1;; ++part) {
+    const std::size_t start = at;
+    int value = 0;
+    while (at < text.size() && at - start < 3 && IsDigit(text[at])) {
+      value = value * 10 + (text[at++] - '0');
+    }
+    const std::size_t digits = at - start;
+    if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) {
+      return 0;
+    }
+    if (part == 4) {
+      return at;
+    }
+    if (at == text.size() || text[at++] != '.') {
+      return 0;
+    }
+  }
+}
+
+bool IsIpv4(std::string_view text) {
+  return !text.empty() && DottedQuadLength(text) == text.size();
+}
+
+// The standard text forms inet_pton reads, which are Apache's; the character check first keeps
+// NUL, zone indexes and anything else out. Apache refuses IPv4-mapped addresses
+// (::ffff:a.b.c.d) as invalid, which takes the site down.
+bool IsIpv6(std::string_view text) {
   std::array<char, INET6_ADDRSTRLEN> buffer{};
-  if (text.empty() || text.size() >= buffer.size() || !AllOf(text, allowed)) {
+  if (text.empty() || text.size() >= buffer.size() ||
+      !std::all_of(text.begin(), text.end(), IsIpv6Char)) {
     return false;
   }
   std::copy(text.begin(), text.end(), buffer.begin());
-  return inet_pton(family, buffer.data(), binary) == 1;
-}
-
-// Dotted quad only: no leading zeros (Apache reads "010.0.0.0/8" as invalid), no partial forms
-// ("10.1" would be a whole /16).
-bool IsIpv4(std::string_view text) {
-  in_addr binary{};
-  return Parses(AF_INET, text, "0123456789.", &binary);
-}
-
-// Apache refuses IPv4-mapped addresses (::ffff:a.b.c.d) as invalid, which takes the site down.
-bool IsIpv6(std::string_view text) {
   in6_addr binary{};
-  return Parses(AF_INET6, text, "0123456789abcdefABCDEF:.", &binary) &&
-         !IN6_IS_ADDR_V4MAPPED(&binary);
+  return inet_pton(AF_INET6, buffer.data(), &binary) == 1 && !IN6_IS_ADDR_V4MAPPED(&binary);
 }
 
 // "/n" with n in [low, high], written without leading zeros.
@@ -122,6 +154,38 @@ std::optional<ListedAddress> ParseToken(std::string_view token) {
   return Checked(found);
 }
 
+// The usual line, an IPv4 address with perhaps a port, its network or a comment, in one pass;
+// nothing when the line is of any other form.
+std::optional<ListedAddress> ParsePlainIpv4(std::string_view line) {
+  const std::size_t quad = DottedQuadLength(line);
+  if (quad == 0) {
+    return std::nullopt;
+  }
+  ListedAddress found{line.substr(0, quad), {}, false, false};
+  std::size_t at = quad;
+  if (at < line.size() && (line[at] == ':' || line[at] == '/')) {
+    const std::size_t start = at++;
+    while (at < line.size() && IsDigit(line[at])) {
+      ++at;
+    }
+    const std::string_view suffix = line.substr(start, at - start);
+    if (suffix.front() == ':') {
+      if (suffix.size() < 2 || suffix.size() > 6) {
+        return std::nullopt;
+      }
+      found.hadPort = true;
+    } else if (IsPrefix(suffix, 8, 32)) {
+      found.prefix = suffix;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (at < line.size() && !EndsToken(line[at])) {
+    return std::nullopt;
+  }
+  return found;
+}
+
 // An argument of an "allow from" or "deny from" line: Apache reads it as it stands, so no
 // brackets and no port.
 bool IsPlainNetwork(std::string_view argument) {
@@ -130,14 +194,14 @@ bool IsPlainNetwork(std::string_view argument) {
 }
 
 bool StartsWithWord(std::string_view text, std::string_view word) {
-  return text.size() > word.size() && kBlanks.find(text[word.size()]) != std::string_view::npos &&
+  return text.size() > word.size() && IsBlankChar(text[word.size()]) &&
          std::equal(word.begin(), word.end(), text.begin(),
                     [](char lower, char c) { return (c | 0x20) == lower; });
 }
 
 std::string_view SkipBlanks(std::string_view text) {
-  const std::size_t start = text.find_first_not_of(kBlanks);
-  return start == std::string_view::npos ? std::string_view() : text.substr(start);
+  const auto start = std::find_if_not(text.begin(), text.end(), IsBlankChar);
+  return text.substr(static_cast<std::size_t>(start - text.begin()));
 }
 
 // "allow from" or "deny from" (any case, blanks between) and one or more plain networks.
@@ -158,7 +222,8 @@ bool IsAccessLine(std::string_view line) {
     return false;
   }
   while (!rest.empty()) {
-    const std::size_t end = std::min(rest.find_first_of(kBlanks), rest.size());
+    const auto end = static_cast<std::size_t>(std::find_if(rest.begin(), rest.end(), IsBlankChar) -
+                                              rest.begin());
     if (!IsPlainNetwork(rest.substr(0, end))) {
       return false;
     }
@@ -183,12 +248,14 @@ bool LineSplitter::Next(std::string_view& line) {
   if (rest_.empty()) {
     return false;
   }
-  const std::size_t end = rest_.find_first_of("\r\n");
-  if (end == std::string_view::npos) {
+  const auto found =
+      std::find_if(rest_.begin(), rest_.end(), [](char c) { return c == '\n' || c == '\r'; });
+  if (found == rest_.end()) {
     line = rest_;
     rest_ = {};
     return true;
   }
+  const auto end = static_cast<std::size_t>(found - rest_.begin());
   line = rest_.substr(0, end);
   std::size_t next = end + 1;
   if (rest_[end] == '\r' && next < rest_.size() && rest_[next] == '\n') {
@@ -199,12 +266,16 @@ bool LineSplitter::Next(std::string_view& line) {
 }
 
 std::optional<ListedAddress> ParseAddressLine(std::string_view line) {
-  const std::string_view trimmed = TrimBlanks(line);
-  return ParseToken(trimmed.substr(0, std::min(trimmed.find_first_of(kTokenEnds), trimmed.size())));
+  const std::string_view trimmed = Trimmed(line);
+  if (auto plain = ParsePlainIpv4(trimmed)) {
+    return plain;
+  }
+  const auto end = std::find_if(trimmed.begin(), trimmed.end(), EndsToken);
+  return ParseToken(trimmed.substr(0, static_cast<std::size_t>(end - trimmed.begin())));
 }
 
 CountryLine ParseCountryLine(std::string_view line) {
-  const std::string_view trimmed = TrimBlanks(line);
+  const std::string_view trimmed = Trimmed(line);
   if (trimmed.empty()) {
     return {};
   }
@@ -230,11 +301,11 @@ ListScan ScanList(std::string_view body, ListForm form) {
   std::string_view line;
   while (lines.Next(line)) {
     ++scan.lines;
-    if (TrimBlanks(line).empty()) {
+    if (Trimmed(line).empty()) {
       continue;
     }
     if (scan.firstLine.empty()) {
-      scan.firstLine = QuoteLine(TrimBlanks(line));
+      scan.firstLine = QuoteLine(Trimmed(line));
     }
     if (LineUsed(line, form)) {
       ++scan.used;
