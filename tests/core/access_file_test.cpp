@@ -46,6 +46,19 @@ class AccessFileTest : public test::ScratchWorkingDir {
   }
   static std::string Output() { return ReadBytes("htaccess.txt"); }
 
+  // For a child process: 0 when generation fails and says it was the output file.
+  int FailsNamingTheOutput(std::string proxy) {
+    const StageResult result = Generate("", std::move(proxy));
+    return result.outcome == Outcome::kFailed &&
+                   result.error.find("htaccess.txt") != std::string::npos
+               ? 0
+               : 1;
+  }
+  void ExpectPreviousOutputAlone() const {
+    EXPECT_EQ(Output(), "previous\n");
+    EXPECT_EQ(FileNames(dir()), std::vector<std::string>{"htaccess.txt"});
+  }
+
   Settings settings = LoadedDefaults();
   RecordingHost host;
 };
@@ -434,15 +447,10 @@ TEST_F(AccessFileSafety, WriteFailureKeepsThePreviousOutput) {
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{kLimit, kLimit};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    const StageResult result = Generate("", proxy);
-    return result.outcome == Outcome::kFailed &&
-                   result.error.find("htaccess.txt") != std::string::npos
-               ? 0
-               : 1;
+    return FailsNamingTheOutput(proxy);
   });
   EXPECT_EQ(exit, 0);
-  EXPECT_EQ(Output(), "previous\n");
-  EXPECT_EQ(FileNames(dir()), std::vector<std::string>{"htaccess.txt"});
+  ExpectPreviousOutputAlone();
 }
 
 TEST_F(AccessFileSafety, FullDeviceIsAFailedGeneration) {
@@ -485,15 +493,10 @@ TEST_F(AccessFileSafety, ExistingOutputTheUserMayNotWriteCannotBeOpened) {
                              ::setuid(65534) != 0)) {
       return 2;
     }
-    const StageResult result = Generate("", "1.1.1.1\n");
-    return result.outcome == Outcome::kFailed &&
-                   result.error.find("htaccess.txt") != std::string::npos
-               ? 0
-               : 1;
+    return FailsNamingTheOutput("1.1.1.1\n");
   });
   EXPECT_EQ(exit, 0);
-  EXPECT_EQ(Output(), "previous\n");
-  EXPECT_EQ(FileNames(dir()), std::vector<std::string>{"htaccess.txt"});
+  ExpectPreviousOutputAlone();
 }
 
 TEST_F(AccessFileSafety, ExistingOutputKeepsItsPermissions) {
