@@ -332,18 +332,21 @@ std::string QuoteLine(std::string_view line) {
   return quoted + '"';
 }
 
-void AppendList(std::string& text, std::string body) {
+std::string_view AppendList(std::string& text, std::string body) {
   if (std::string_view(body).starts_with(kByteOrderMark)) {
     body.erase(0, kByteOrderMark.size());
   }
+  const std::size_t start = text.size();
   if (text.empty()) {
     text = std::move(body);  // the usual single list is held once, not copied
   } else {
     text += body;
   }
-  if (!text.empty() && text.back() != '\n' && text.back() != '\r') {
+  const std::size_t length = text.size() - start;
+  if (length > 0 && text.back() != '\n' && text.back() != '\r') {
     text += '\n';
   }
+  return std::string_view(text).substr(start, length);
 }
 
 }  // namespace palisor

@@ -65,6 +65,7 @@ std::string QuoteLine(std::string_view line);
 
 // Joins a downloaded list to the text of its group: a UTF-8 byte-order mark at its start is
 // dropped, and the text ends with a line end so the next list starts on a line of its own.
-void AppendList(std::string& text, std::string body);
+// Returns the list's own bytes in the text, without the line end added.
+std::string_view AppendList(std::string& text, std::string body);
 
 }  // namespace palisor

@@ -1,6 +1,5 @@
 #include "update/RunUpdate.h"
 
-#include <algorithm>
 #include <exception>
 #include <string>
 #include <utility>
@@ -41,11 +40,8 @@ struct GroupTexts {
     }
     return overseas;
   }
-  bool AllBlank() const {
-    return IsBlank(proxy) && IsBlank(overseas) &&
-           std::all_of(countries.begin(), countries.end(),
-                       [](const CountryList& list) { return IsBlank(list.text); });
-  }
+  // Whether every list came blank (spaces only), judged before line ends join them.
+  bool allBlank = true;
 };
 
 RunReport Ended(Outcome outcome, std::string why) {
@@ -134,10 +130,9 @@ RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer
       const bool allow = list.group == ListGroup::kCountry &&
                          settings.CountryMode(static_cast<Country>(row)) == kModeAllow;
       std::string& text = texts.Receiving(list.group, allow);
-      const std::size_t start = text.size();
-      AppendList(text, std::move(fetched.body));
-      RunReport checked =
-          CheckList(list, TrimSpaces(address), std::string_view(text).substr(start), report);
+      const std::string_view body = AppendList(text, std::move(fetched.body));
+      texts.allBlank = texts.allBlank && IsBlank(body);
+      RunReport checked = CheckList(list, TrimSpaces(address), body, report);
       if (checked.outcome != Outcome::kOk) {
         return checked;
       }
@@ -168,7 +163,7 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   if (report.outcome != Outcome::kOk) {
     return report;
   }
-  if (texts.AllBlank()) {
+  if (texts.allBlank) {
     host.SetCaption(kCaptionWaiting);
     return report;
   }

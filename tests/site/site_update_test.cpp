@@ -103,11 +103,13 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
        "deny from 127.0.0.2\ndeny from 127.0.0.3\ndeny from 127.0.0.4\ndeny from 127.0.0.5\n",
        {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"},
        {"127.0.0.1", "127.0.0.6"}},
-      {"a byte-order mark, no final line end, other line ends",
+      {"byte-order marks, no final line end, other line ends",
        {{"URL1",
          "\xEF\xBB\xBF"
          "127.0.0.6\r\n127.0.0.7"},
-        {"URL2", "127.0.0.8\r127.0.0.9\n"}},
+        {"URL2",
+         "\xEF\xBB\xBF"
+         "127.0.0.8\r127.0.0.9\n"}},
        "",
        "",
        "",
