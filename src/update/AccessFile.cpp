@@ -194,7 +194,7 @@ class Generation final {
   StageResult OutputFailed() {
     std::string error;
     out_.Commit(error);
-    return StageResult::Failed(error);
+    return out_.abandoned() ? StageResult::Abandoned() : StageResult::Failed(error);
   }
 
   AtomicFile& out_;
@@ -211,12 +211,14 @@ class Generation final {
 
 StageResult WriteAccessFile(std::vector<CountryList> countryLists, std::string proxyText,
                             std::string overseasText, Settings& settings, Host& host,
-                            std::uint64_t* linesWritten) {
+                            std::uint64_t* linesWritten,
+                            std::chrono::milliseconds outputStallLimit) {
   std::string error;
   auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
   if (!out) {
     return StageResult::Failed(error);
   }
+  out->LimitWaits(outputStallLimit, [&host] { return host.ProcessEvents(); });
   Generation generation(*out, settings, host);
   StageResult result =
       generation.Run(std::move(countryLists), std::move(proxyText), std::move(overseasText));
@@ -224,7 +226,7 @@ StageResult WriteAccessFile(std::vector<CountryList> countryLists, std::string p
     return result;
   }
   if (!out->Commit(error)) {
-    return StageResult::Failed(error);
+    return out->abandoned() ? StageResult::Abandoned() : StageResult::Failed(error);
   }
   if (linesWritten != nullptr) {
     *linesWritten = generation.linesWritten();

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/AtomicFile.h"
 #include "settings/Settings.h"
 #include "update/Host.h"
 #include "update/Outcome.h"
@@ -25,9 +27,11 @@ struct CountryList {
 // file. Only list lines Apache reads as meant are written (see ListLines.h); the others are
 // skipped and do not count against LISTMAX. The output is replaced atomically, so any failure
 // leaves the previous file as it was. Normalises settings.CHARBF and settings.CHARAF. When
-// `linesWritten` is given it receives the number of list lines written.
-StageResult WriteAccessFile(std::vector<CountryList> countryLists, std::string proxyText,
-                            std::string overseasText, Settings& settings, Host& host,
-                            std::uint64_t* linesWritten = nullptr);
+// `linesWritten` is given it receives the number of list lines written. An output that is a
+// device or FIFO may take no bytes for at most `outputStallLimit`.
+StageResult WriteAccessFile(
+    std::vector<CountryList> countryLists, std::string proxyText, std::string overseasText,
+    Settings& settings, Host& host, std::uint64_t* linesWritten = nullptr,
+    std::chrono::milliseconds outputStallLimit = AtomicFile::kDefaultStallLimit);
 
 }  // namespace palisor

@@ -1,9 +1,12 @@
 #include "update/RunUpdate.h"
 
 #include <exception>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "platform/LockFile.h"
 #include "platform/Text.h"
 #include "update/AccessFile.h"
 #include "update/FtpUpload.h"
@@ -18,6 +21,7 @@ constexpr int kTimerStopped = 0;
 constexpr const char* kCaptionWaiting = "待機中";
 constexpr const char* kCaptionAnalysing = "解析中";
 constexpr const char* kCaptionSending = "送信中";
+constexpr const char* kRunLockFile = "palisor.run.lock";
 
 constexpr RunButton kLockedButtons[] = {RunButton::kCommand1, RunButton::kCommand3,
                                         RunButton::kCommand4, RunButton::kCommand5};
@@ -151,11 +155,30 @@ RunReport Keeping(RunReport ended, RunReport& sofar) {
   return ended;
 }
 
+// Held for the whole run, so that two runs in one folder (two windows, a window and a
+// scheduled palisor-update) never write the same files at once.
+std::optional<LockFile> TakeRunLock(std::string& error) {
+  const std::filesystem::path folder = std::filesystem::current_path();
+  bool busy = false;
+  std::optional<LockFile> lock = LockFile::TryTake(folder / kRunLockFile, busy, error);
+  if (busy) {
+    error = "another update is running in " + folder.string();
+  } else if (!lock) {
+    error = "the run lock cannot be taken: " + error;
+  }
+  return lock;
+}
+
 bool UploadWanted(const Settings& s) {
   return s.FTPSW && (s.MODE1 || s.MODE2 || s.MODE3 || s.MODE4 || s.MODE5 || s.MODE6);
 }
 
 RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOptions& options) {
+  std::string lockError;
+  const std::optional<LockFile> runLock = TakeRunLock(lockError);
+  if (!runLock) {
+    return Failed(std::move(lockError));
+  }
   transfer.SetRequestTimeout(options.requestTimeout);
 
   GroupTexts texts;
@@ -174,7 +197,7 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   host.SetCaption(kCaptionAnalysing);
   StageResult written =
       WriteAccessFile(std::move(texts.countries), std::move(texts.proxy), std::move(texts.overseas),
-                      state.settings, host, &report.linesWritten);
+                      state.settings, host, &report.linesWritten, options.requestTimeout);
   if (!written.ok()) {
     if (written.outcome == Outcome::kFailed) {
       host.SetCaption(kCaptionAnalysing);
