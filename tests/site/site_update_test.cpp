@@ -57,12 +57,12 @@ Finished RunUpdateIn(const std::filesystem::path& workDir, const std::filesystem
 struct Case {
   const char* name;
   std::map<std::string, std::string> lists;  // settings key of the list's URL -> its body
-  std::string settings;                      // more lines for palisor.ini, [URL] section on
-  std::string head;                          // add2htaccess.txt
-  std::string tail;                          // add2htaccess2.txt
   std::string file;                          // the site's .htaccess after the run
   std::vector<std::string> denied;           // 127.0.0.x sources that get 403
   std::vector<std::string> allowed;          // ... and 200
+  std::string settings = {};                 // more lines for palisor.ini, [URL] section on
+  std::string head = {};                     // add2htaccess.txt
+  std::string tail = {};                     // add2htaccess2.txt
 };
 
 // The settings of a case: the lists it names on, every other list off. URL1 is always on, as
@@ -97,9 +97,6 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
        {{"URL1",
          "# ip:port, updated hourly\n127.0.0.2:8080\n127.0.0.3 # anonymous\n"
          "127.0.0.4 80\n127.0.0.5,FR;3128\n"}},
-       "",
-       "",
-       "",
        "deny from 127.0.0.2\ndeny from 127.0.0.3\ndeny from 127.0.0.4\ndeny from 127.0.0.5\n",
        {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"},
        {"127.0.0.1", "127.0.0.6"}},
@@ -110,17 +107,11 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
         {"URL2",
          "\xEF\xBB\xBF"
          "127.0.0.8\r127.0.0.9\n"}},
-       "",
-       "",
-       "",
        "deny from 127.0.0.6\ndeny from 127.0.0.7\ndeny from 127.0.0.8\ndeny from 127.0.0.9\n",
        {"127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9"},
        {"127.0.0.1", "127.0.0.5"}},
       {"partial addresses and numbers run together",
        {{"URL1", "10.1\n127.0.0.2198.51.100.1\n127.0.0.3\n127.0.0.0/30/30\n"}},
-       "",
-       "",
-       "",
        "deny from 127.0.0.3\n",
        {"127.0.0.3"},
        {"127.0.0.1", "127.0.0.2"}},
@@ -128,79 +119,61 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
        {{"URL4",
          "[2001:db8::1]:8080\n2001:db8::/32\n[2001:db8:1::]/48\n::ffff:127.0.0.3\n"
          "fe80::1%lo\n127.0.0.2\n"}},
-       "MASK=24\n",
-       "",
-       "",
        "deny from 2001:db8::1\ndeny from 2001:db8::/32\ndeny from 2001:db8:1::/48\n"
        "deny from 127.0.0.2/24\n",
        {"127.0.0.2", "127.0.0.3"},
-       {}},
+       {},
+       "MASK=24\n"},
       {"networks with MASK",
        {{"URL1", "127.0.0.0/31\n127.0.1.7\n"}},
-       "MASK=24\n",
-       "",
-       "",
        "deny from 127.0.0.0/31\ndeny from 127.0.1.7/24\n",
        {"127.0.0.1", "127.0.1.1", "127.0.1.200"},
-       {"127.0.0.2", "127.0.2.1"}},
+       {"127.0.0.2", "127.0.2.1"},
+       "MASK=24\n"},
       {"a country deny list of bare networks",
        {{"IPG_JP_URL2", "127.0.0.0/31\n127.0.0.5\n"}},
-       "",
-       "",
-       "",
        "deny from 127.0.0.0/31\ndeny from 127.0.0.5\n",
        {"127.0.0.1", "127.0.0.5"},
        {"127.0.0.2"}},
       {"a country allow list of bare networks inside an Order frame",
        {{"IPG_JP_URL1", "127.0.0.2\n127.0.0.4/31\n"}},
-       "",
-       kOrderFrame,
-       "",
        kOrderFrameOut + "allow from 127.0.0.2\nallow from 127.0.0.4/31\n",
        {"127.0.0.3", "127.0.0.6"},
-       {"127.0.0.2", "127.0.0.4", "127.0.0.5"}},
+       {"127.0.0.2", "127.0.0.4", "127.0.0.5"},
+       "",
+       kOrderFrame},
       {"a country list of complete lines and comments",
        {{"IPG_JP_URL1", "# Japan\n  ALLOW   from 127.0.0.2 127.0.0.4/31\t\n"}},
-       "",
-       kOrderFrame,
-       "",
        kOrderFrameOut + "# Japan\nALLOW   from 127.0.0.2 127.0.0.4/31\n",
        {"127.0.0.3"},
-       {"127.0.0.2", "127.0.0.5"}},
+       {"127.0.0.2", "127.0.0.5"},
+       "",
+       kOrderFrame},
       {"directives smuggled into a country list",
        {{"IPG_JP_URL2",
          "127.0.0.2\nOrder allow,deny\nallow from all\nAddHandler cgi-script .html\n"
          "php_value auto_prepend_file /etc/passwd\nRewriteRule ^ - [F]\n<Files *>\n"
          "Redirect / http://example.com/\n# ends in a backslash \\\ndeny from 127.0.0.3\n"
          "deny from 127.0.0.4 # and a comment\n"}},
-       "",
-       "",
-       "",
        "deny from 127.0.0.2\ndeny from 127.0.0.3\n",
        {"127.0.0.2", "127.0.0.3"},
        {"127.0.0.1", "127.0.0.4"}},
       {"the native form inside RequireAll",
        {{"URL1", "127.0.0.2:3128\n[2001:db8::1]:80\n"}},
-       "[EDIT]\nCHARBF=Require not ip\n",
-       "<RequireAll>\r\nRequire all granted\r\n",
-       "</RequireAll>\r\n",
        "<RequireAll>\nRequire all granted\nRequire not ip 127.0.0.2\n"
        "Require not ip 2001:db8::1\n</RequireAll>\n",
        {"127.0.0.2"},
-       {"127.0.0.1", "127.0.0.3"}},
+       {"127.0.0.1", "127.0.0.3"},
+       "[EDIT]\nCHARBF=Require not ip\n",
+       "<RequireAll>\r\nRequire all granted\r\n",
+       "</RequireAll>\r\n"},
       {"an HTML page served with 200 fails and leaves the site alone",
        {{"URL1", "127.0.0.2\n"}, {"URL2", "<!DOCTYPE html>\n<html><body>Moved</body></html>\n"}},
-       "",
-       "",
-       "",
        kNoFile,
        {},
        {"127.0.0.1", "127.0.0.2"}},
       {"JSON served with 200 fails and leaves the site alone",
        {{"URL1", "{\"proxies\": [\n  {\"ip\": \"127.0.0.2\", \"port\": 8080}\n]}\n"}},
-       "",
-       "",
-       "",
        kNoFile,
        {},
        {"127.0.0.1", "127.0.0.2"}},
