@@ -9,11 +9,12 @@
 #include "support/ApacheServer.h"
 
 int main(int argc, char** argv) {
+  // Without the namespace (not root) the tests can still be listed; each one that wants Apache
+  // then fails, as ApacheServer refuses to start.
   try {
     palisor::test::EnterLoopbackOnlyNetwork();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "palisor_site_tests: %s\n", e.what());
-    return 1;
   }
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
