@@ -37,6 +37,8 @@ std::string NormalisedSuffix(std::string_view charaf, bool joinWithoutSpace) {
   return ' ' + std::string(text);
 }
 
+constexpr std::size_t kSkippedShown = 3;
+
 bool CountryGroupEnabled(const Settings& s) {
   // The sum, not "any non-zero", decides, as it always has; int avoids 16-bit overflow.
   const int sum = int{s.IPG_JP} + s.IPG_CN + s.IPG_HK + s.IPG_TW + s.IPG_KR;
@@ -51,15 +53,14 @@ class Generation final {
   Generation(AtomicFile& out, Settings& record, Host& host)
       : out_(out), record_(record), settings_(record), host_(host) {}
 
-  StageResult Run(std::vector<CountryList> countryLists, std::string proxyText,
-                  std::string overseasText) {
+  StageResult Run(const GroupLists& lists) {
     if (StageResult head = CopyUserFile(kHeadFile); !head.ok()) {
       return head;
     }
     PrepareAffixes();
     if (CountryGroupEnabled(settings_)) {
-      for (const CountryList& list : countryLists) {
-        StageResult country = WriteGroup(list.text, [this, &list](std::string_view line) {
+      for (const DownloadedList& list : lists.country) {
+        StageResult country = WriteList(list, [this, &list](std::string_view line) {
           return WriteCountryLine(line, list.allow);
         });
         if (!country.ok()) {
@@ -67,16 +68,13 @@ class Generation final {
         }
       }
     }
-    const auto writeAddress = [this](std::string_view line) { return WriteAddressLine(line); };
     if (settings_.MODE1 || settings_.MODE2 || settings_.MODE3) {
-      StageResult proxy = WriteGroup(proxyText, writeAddress);
-      if (!proxy.ok()) {
+      if (StageResult proxy = WriteAddressLists(lists.proxy); !proxy.ok()) {
         return proxy;
       }
     }
-    if (!overseasText.empty() && (settings_.MODE4 || settings_.MODE5 || settings_.MODE6)) {
-      StageResult overseas = WriteGroup(overseasText, writeAddress);
-      if (!overseas.ok()) {
+    if (settings_.MODE4 || settings_.MODE5 || settings_.MODE6) {
+      if (StageResult overseas = WriteAddressLists(lists.overseas); !overseas.ok()) {
         return overseas;
       }
     }
@@ -84,6 +82,7 @@ class Generation final {
   }
 
   std::uint64_t linesWritten() const { return static_cast<std::uint64_t>(lineNo_ - 1); }
+  std::vector<RunReport::SkippedLines>& skipped() { return skipped_; }
 
  private:
   // Copies a user file line by line; a file that cannot be opened is left out silently.
@@ -126,26 +125,52 @@ class Generation final {
 
   static Written WrittenIf(bool ok) { return ok ? Written::kWritten : Written::kFailed; }
 
-  // The lines are views into the group's text, which is held once while the file is written.
-  template <typename WriteLine>
-  StageResult WriteGroup(std::string_view text, WriteLine writeLine) {
-    LineSplitter lines(text);
-    std::string_view line;
-    while (!CapReached() && lines.Next(line)) {
-      const Written written = writeLine(line);
-      if (written == Written::kFailed) {
-        return OutputFailed();
+  StageResult WriteAddressLists(const std::vector<DownloadedList>& group) {
+    for (const DownloadedList& list : group) {
+      StageResult written =
+          WriteList(list, [this](std::string_view line) { return WriteAddressLine(line); });
+      if (!written.ok()) {
+        return written;
       }
-      if (written == Written::kSkipped) {
-        continue;
-      }
-      ++lineNo_;
-      if (!host_.ProcessEvents()) {
-        return StageResult::Abandoned();
-      }
-      host_.SetCaption(ProgressCaption());
     }
     return StageResult::Ok();
+  }
+
+  // The lines are views into the list's text, which is held once while the file is written.
+  template <typename WriteLine>
+  StageResult WriteList(const DownloadedList& list, WriteLine writeLine) {
+    RunReport::SkippedLines skipped{list.name, 0, {}};
+    LineSplitter lines(list.text);
+    std::string_view line;
+    StageResult result = StageResult::Ok();
+    while (result.ok() && !CapReached() && lines.Next(line)) {
+      const Written written = writeLine(line);
+      if (written == Written::kSkipped) {
+        Note(skipped, line);
+      } else if (written == Written::kFailed) {
+        result = OutputFailed();
+      } else {
+        ++lineNo_;
+        result = host_.ProcessEvents() ? StageResult::Ok() : StageResult::Abandoned();
+        if (result.ok()) {
+          host_.SetCaption(ProgressCaption());
+        }
+      }
+    }
+    if (skipped.count > 0) {
+      skipped_.push_back(std::move(skipped));
+    }
+    return result;
+  }
+
+  // Blank lines are left out silently; any other skipped line is reported.
+  static void Note(RunReport::SkippedLines& skipped, std::string_view line) {
+    if (IsBlankLine(line)) {
+      return;
+    }
+    if (++skipped.count <= kSkippedShown) {
+      skipped.first.push_back(QuoteLine(line));
+    }
   }
 
   // MASK never widens an IPv6 address: "/24" on one is a huge network.
@@ -205,13 +230,12 @@ class Generation final {
   std::int64_t lineNo_ = 1;
   std::string maskSuffix_;
   std::array<char, 48> caption_{};
+  std::vector<RunReport::SkippedLines> skipped_;
 };
 
 }  // namespace
 
-StageResult WriteAccessFile(std::vector<CountryList> countryLists, std::string proxyText,
-                            std::string overseasText, Settings& settings, Host& host,
-                            std::uint64_t* linesWritten,
+StageResult WriteAccessFile(GroupLists lists, Settings& settings, Host& host, RunReport* report,
                             std::chrono::milliseconds outputStallLimit) {
   std::string error;
   auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
@@ -220,16 +244,18 @@ StageResult WriteAccessFile(std::vector<CountryList> countryLists, std::string p
   }
   out->LimitWaits(outputStallLimit, [&host] { return host.ProcessEvents(); });
   Generation generation(*out, settings, host);
-  StageResult result =
-      generation.Run(std::move(countryLists), std::move(proxyText), std::move(overseasText));
+  StageResult result = generation.Run(lists);
+  if (report != nullptr) {
+    report->skipped = std::move(generation.skipped());
+  }
   if (!result.ok()) {
     return result;
   }
   if (!out->Commit(error)) {
     return out->abandoned() ? StageResult::Abandoned() : StageResult::Failed(error);
   }
-  if (linesWritten != nullptr) {
-    *linesWritten = generation.linesWritten();
+  if (report != nullptr) {
+    report->linesWritten = generation.linesWritten();
   }
   return StageResult::Ok();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +8,7 @@
 #include "settings/Settings.h"
 #include "update/Host.h"
 #include "update/Outcome.h"
+#include "update/RunUpdate.h"
 
 namespace palisor {
 
@@ -16,22 +16,32 @@ namespace palisor {
 inline constexpr const char* kHeadFile = ".\\add2htaccess.txt";
 inline constexpr const char* kTailFile = ".\\add2htaccess2.txt";
 
-// One downloaded country list: a bare address in it becomes "allow from" on the country's
-// allow list and "deny from" on its deny list.
-struct CountryList {
+// One downloaded list. `name` names it where its skipped lines are reported; a bare address in
+// a country list becomes "allow from" on the country's allow list and "deny from" on its deny
+// list.
+struct DownloadedList {
   std::string text;
+  std::string name;
   bool allow = true;
+};
+
+// The downloaded lists of each group, in table order. Each list is read on its own, so one
+// without a final line end never runs into the next.
+struct GroupLists {
+  std::vector<DownloadedList> country;
+  std::vector<DownloadedList> proxy;
+  std::vector<DownloadedList> overseas;
 };
 
 // Writes the access file LCFILE: head file, country lines, proxy and overseas lines, tail
 // file. Only list lines Apache reads as meant are written (see ListLines.h); the others are
 // skipped and do not count against LISTMAX. The output is replaced atomically, so any failure
 // leaves the previous file as it was. Normalises settings.CHARBF and settings.CHARAF. When
-// `linesWritten` is given it receives the number of list lines written. An output that is a
-// device or FIFO may take no bytes for at most `outputStallLimit`.
+// `report` is given it receives the list lines written and, per list, the lines skipped before
+// LISTMAX was reached. An output that is a device or FIFO may take no bytes for at most
+// `outputStallLimit`.
 StageResult WriteAccessFile(
-    std::vector<CountryList> countryLists, std::string proxyText, std::string overseasText,
-    Settings& settings, Host& host, std::uint64_t* linesWritten = nullptr,
+    GroupLists lists, Settings& settings, Host& host, RunReport* report = nullptr,
     std::chrono::milliseconds outputStallLimit = AtomicFile::kDefaultStallLimit);
 
 }  // namespace palisor

@@ -10,7 +10,6 @@ namespace palisor {
 namespace {
 
 constexpr std::size_t kQuotedBytes = 60;
-constexpr std::size_t kSkippedShown = 3;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // Plain comparisons in lambdas the compiler inlines, rather than find_first_of: these run for
@@ -242,6 +241,13 @@ bool IsSafeComment(std::string_view line) {
          });
 }
 
+bool LineUsed(std::string_view line, ListForm form) {
+  if (form == ListForm::kAddress) {
+    return ParseAddressLine(line).has_value();
+  }
+  return ParseCountryLine(line).form != CountryLine::Form::kSkipped;
+}
+
 }  // namespace
 
 bool LineSplitter::Next(std::string_view& line) {
@@ -288,34 +294,30 @@ CountryLine ParseCountryLine(std::string_view line) {
   return {};
 }
 
-bool LineUsed(std::string_view line, ListForm form) {
-  if (form == ListForm::kAddress) {
-    return ParseAddressLine(line).has_value();
-  }
-  return ParseCountryLine(line).form != CountryLine::Form::kSkipped;
+bool IsBlankLine(std::string_view line) {
+  return Trimmed(line).empty();
 }
 
-ListScan ScanList(std::string_view body, ListForm form) {
-  ListScan scan;
+std::optional<NoList> FindNoList(std::string_view body, ListForm form) {
+  NoList found;
   LineSplitter lines(body);
   std::string_view line;
   while (lines.Next(line)) {
-    ++scan.lines;
-    if (Trimmed(line).empty()) {
+    ++found.lines;
+    if (IsBlankLine(line)) {
       continue;
-    }
-    if (scan.firstLine.empty()) {
-      scan.firstLine = QuoteLine(Trimmed(line));
     }
     if (LineUsed(line, form)) {
-      ++scan.used;
-      continue;
+      return std::nullopt;
     }
-    if (++scan.skipped <= kSkippedShown) {
-      scan.firstSkipped.push_back(QuoteLine(line));
+    if (found.firstLine.empty()) {
+      found.firstLine = QuoteLine(Trimmed(line));
     }
   }
-  return scan;
+  if (found.firstLine.empty()) {
+    return std::nullopt;
+  }
+  return found;
 }
 
 std::string QuoteLine(std::string_view line) {
@@ -332,21 +334,10 @@ std::string QuoteLine(std::string_view line) {
   return quoted + '"';
 }
 
-std::string_view AppendList(std::string& text, std::string body) {
+void DropByteOrderMark(std::string& body) {
   if (std::string_view(body).starts_with(kByteOrderMark)) {
     body.erase(0, kByteOrderMark.size());
   }
-  const std::size_t start = text.size();
-  if (text.empty()) {
-    text = std::move(body);  // the usual single list is held once, not copied
-  } else {
-    text += body;
-  }
-  const std::size_t length = text.size() - start;
-  if (length > 0 && text.back() != '\n' && text.back() != '\r') {
-    text += '\n';
-  }
-  return std::string_view(text).substr(start, length);
 }
 
 }  // namespace palisor

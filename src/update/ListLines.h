@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace palisor {
 
@@ -45,27 +44,27 @@ struct CountryLine {
 };
 CountryLine ParseCountryLine(std::string_view line);
 
+// Which rules a list's lines follow: address lines (proxy and overseas lists) or country lines.
 enum class ListForm { kAddress, kCountry };
 
-bool LineUsed(std::string_view line, ListForm form);
+// True for a line of spaces and tabs only.
+bool IsBlankLine(std::string_view line);
 
-// How the lines of one downloaded list fare, counted before anything is written.
-struct ListScan {
+// A downloaded list with text but not one usable line (an HTML page, a JSON body): how many
+// lines it has and its first non-blank line, quoted.
+struct NoList {
   std::uint64_t lines = 0;
-  std::uint64_t used = 0;
-  std::uint64_t skipped = 0;              // blank lines are neither used nor skipped
-  std::vector<std::string> firstSkipped;  // the first three, quoted
-  std::string firstLine;                  // the first non-blank one, quoted
+  std::string firstLine;
 };
-ListScan ScanList(std::string_view body, ListForm form);
+// Nothing when the list has a usable line or no text at all; reading stops at the first
+// usable line.
+std::optional<NoList> FindNoList(std::string_view body, ListForm form);
 
 // A line for a message: cut to 60 bytes, bytes other than printable ASCII written as \xNN,
 // in double quotes.
 std::string QuoteLine(std::string_view line);
 
-// Joins a downloaded list to the text of its group: a UTF-8 byte-order mark at its start is
-// dropped, and the text ends with a line end so the next list starts on a line of its own.
-// Returns the list's own bytes in the text, without the line end added.
-std::string_view AppendList(std::string& text, std::string body);
+// Drops a UTF-8 byte-order mark from the start of a downloaded list.
+void DropByteOrderMark(std::string& body);
 
 }  // namespace palisor

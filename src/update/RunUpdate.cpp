@@ -26,26 +26,22 @@ constexpr const char* kRunLockFile = "palisor.run.lock";
 constexpr RunButton kLockedButtons[] = {RunButton::kCommand1, RunButton::kCommand3,
                                         RunButton::kCommand4, RunButton::kCommand5};
 
-struct GroupTexts {
-  std::vector<CountryList> countries;
-  std::string proxy;
-  std::string overseas;
+// The downloaded lists, and whether every one came blank (spaces only).
+struct Downloads {
+  GroupLists lists;
+  bool allBlank = true;
 
-  // The text a list of `group` joins; each country list keeps a text of its own.
-  std::string& Receiving(ListGroup group, bool allow) {
+  std::vector<DownloadedList>& Group(ListGroup group) {
     switch (group) {
       case ListGroup::kCountry:
-        countries.push_back({{}, allow});
-        return countries.back().text;
+        return lists.country;
       case ListGroup::kProxy:
-        return proxy;
+        return lists.proxy;
       case ListGroup::kOverseas:
         break;
     }
-    return overseas;
+    return lists.overseas;
   }
-  // Whether every list came blank (spaces only), judged before line ends join them.
-  bool allBlank = true;
 };
 
 RunReport Ended(Outcome outcome, std::string why) {
@@ -90,28 +86,21 @@ std::string Lines(std::uint64_t count) {
 }
 
 // A list with something on it but not one line of it usable is no list at all (an HTML
-// page or JSON served with 200): it fails like a download that failed. Lines it skips are
-// reported.
-RunReport CheckList(const ListEntry& list, std::string_view address, std::string_view body,
-                    RunReport& report) {
-  ListScan scan =
-      ScanList(body, list.group == ListGroup::kCountry ? ListForm::kCountry : ListForm::kAddress);
-  const std::string label = std::string(list.name) + " (" + std::string(address) + ")";
-  if (scan.used == 0 && scan.skipped > 0) {
-    return Failed("list " + label + ": no address in " + Lines(scan.lines) + "; first line " +
-                  scan.firstLine);
+// page or JSON served with 200): it fails like a download that failed.
+RunReport CheckList(const DownloadedList& list, ListGroup group) {
+  const auto noList =
+      FindNoList(list.text, group == ListGroup::kCountry ? ListForm::kCountry : ListForm::kAddress);
+  if (!noList) {
+    return {};
   }
-  if (scan.skipped > 0) {
-    report.skipped.push_back({label, scan.skipped, std::move(scan.firstSkipped)});
-  }
-  return {};
+  return Failed("list " + list.name + ": no address in " + Lines(noList->lines) + "; first line " +
+                noList->firstLine);
 }
 
-// Fetches every enabled list in table order into its group text. Settings are read as each
-// list comes up, so a change confirmed meanwhile applies to the lists still to come.
+// Fetches every enabled list in table order into its group. Settings are read as each list
+// comes up, so a change confirmed meanwhile applies to the lists still to come.
 RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer,
-                        GroupTexts& texts) {
-  RunReport report;
+                        Downloads& downloads) {
   for (std::size_t row = 0; row < kListTable.size(); ++row) {
     const ListEntry& list = kListTable[row];
     if (ListEnabled(settings, row)) {
@@ -131,13 +120,16 @@ RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer
       if (fetched.status != TransferStatus::kOk) {
         return Failed(DescribeListFailure(list, fetched.error));
       }
+      DropByteOrderMark(fetched.body);
+      downloads.allBlank = downloads.allBlank && IsBlank(fetched.body);
       const bool allow = list.group == ListGroup::kCountry &&
                          settings.CountryMode(static_cast<Country>(row)) == kModeAllow;
-      std::string& text = texts.Receiving(list.group, allow);
-      const std::string_view body = AppendList(text, std::move(fetched.body));
-      texts.allBlank = texts.allBlank && IsBlank(body);
-      RunReport checked = CheckList(list, TrimSpaces(address), body, report);
-      if (checked.outcome != Outcome::kOk) {
+      DownloadedList& received =
+          downloads.Group(list.group)
+              .emplace_back(DownloadedList{
+                  std::move(fetched.body),
+                  std::string(list.name) + " (" + std::string(TrimSpaces(address)) + ")", allow});
+      if (RunReport checked = CheckList(received, list.group); checked.outcome != Outcome::kOk) {
         return checked;
       }
     }
@@ -145,10 +137,10 @@ RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer
       return Abandoned();
     }
   }
-  return report;
+  return {};
 }
 
-// A run that ended after the downloads still tells what they skipped.
+// A run that ended after generation still tells what it skipped.
 RunReport Keeping(RunReport ended, RunReport& sofar) {
   ended.skipped = std::move(sofar.skipped);
   ended.linesWritten = sofar.linesWritten;
@@ -181,23 +173,22 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   }
   transfer.SetRequestTimeout(options.requestTimeout);
 
-  GroupTexts texts;
-  RunReport report = DownloadLists(state.settings, host, transfer, texts);
+  Downloads downloads;
+  RunReport report = DownloadLists(state.settings, host, transfer, downloads);
   if (report.outcome != Outcome::kOk) {
     return report;
   }
-  if (texts.allBlank) {
+  if (downloads.allBlank) {
     host.SetCaption(kCaptionWaiting);
     return report;
   }
 
   if (!host.ProcessEvents()) {
-    return Keeping(Abandoned(), report);
+    return Abandoned();
   }
   host.SetCaption(kCaptionAnalysing);
-  StageResult written =
-      WriteAccessFile(std::move(texts.countries), std::move(texts.proxy), std::move(texts.overseas),
-                      state.settings, host, &report.linesWritten, options.requestTimeout);
+  StageResult written = WriteAccessFile(std::move(downloads.lists), state.settings, host, &report,
+                                        options.requestTimeout);
   if (!written.ok()) {
     if (written.outcome == Outcome::kFailed) {
       host.SetCaption(kCaptionAnalysing);

@@ -39,9 +39,11 @@ Settings LoadedDefaults() {
 
 class AccessFileTest : public test::ScratchWorkingDir {
  protected:
-  // `country` is one country's allow list.
+  // `country` is one country's allow list; a list's name is its group's.
   StageResult Generate(std::string country, std::string proxy, std::string overseas = "") {
-    return WriteAccessFile({{std::move(country), true}}, std::move(proxy), std::move(overseas),
+    return WriteAccessFile({{{std::move(country), "country"}},
+                            {{std::move(proxy), "proxy"}},
+                            {{std::move(overseas), "overseas"}}},
                            settings, host);
   }
   static std::string Output() { return ReadBytes("htaccess.txt"); }
@@ -273,8 +275,9 @@ TEST_F(AccessFileLines, OnlyLinesApacheReadsAsMeantAreWritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.line));
     const bool proxy = c.from == From::kProxy;
-    ASSERT_TRUE(WriteAccessFile({{proxy ? "" : c.line + "\n", c.from == From::kAllowList}},
-                                proxy ? c.line + "\n" : "", "", settings, host)
+    const DownloadedList list{c.line + "\n", "list", c.from == From::kAllowList};
+    ASSERT_TRUE(WriteAccessFile(proxy ? GroupLists{{}, {list}, {}} : GroupLists{{list}, {}, {}},
+                                settings, host)
                     .ok());
     EXPECT_EQ(Output(), c.written.empty() ? "" : c.written + "\n");
   }

@@ -111,13 +111,13 @@ TEST_F(RunUpdateTest, SkippedLinesAreReportedPerListWithTheFirstThree) {
   Settings& s = state.settings;
   s.MODE1 = s.MODE2 = true;
   s.IPG_KR = kModeAllow;
-  s.LISTMAX = 2;
 
   const RunReport report = Run();
 
   ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
-  EXPECT_EQ(ReadBytes("htaccess.txt"), "allow from 11.0.0.0/8\ndeny from 1.1.1.1\n");
-  EXPECT_EQ(report.linesWritten, 2u);
+  EXPECT_EQ(ReadBytes("htaccess.txt"),
+            "allow from 11.0.0.0/8\ndeny from 1.1.1.1\ndeny from 1.1.1.2\ndeny from 2.2.2.2\n");
+  EXPECT_EQ(report.linesWritten, 4u);
   ASSERT_EQ(report.skipped.size(), 2u);
   EXPECT_EQ(report.skipped[0].list, "Korea (" + http.Url("/allow_kr.txt") + ")");
   EXPECT_EQ(report.skipped[0].count, 1u);

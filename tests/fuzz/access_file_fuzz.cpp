@@ -193,9 +193,8 @@ Expected Layout(const Settings& s, std::optional<std::string_view> head,
       if (!address)
         continue;
       CheckAddress(*address);
-      const std::string prefix = address->prefix.empty() && !address->ipv6
-                                     ? mask
-                                     : std::string(address->prefix);
+      const std::string prefix =
+          address->prefix.empty() && !address->ipv6 ? mask : std::string(address->prefix);
       e.output += e.charbf + std::string(address->address) + prefix + e.charaf + s.LINESEP;
       ++lineNo;
     }
@@ -257,9 +256,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   test::RecordingHost host;
   host.keepLog = false;
-  const StageResult result =
-      WriteAccessFile({{std::string(country), allow}}, std::string(proxy), std::string(overseas),
-                      settings, host);
+  const StageResult result = WriteAccessFile({{{std::string(country), "country", allow}},
+                                              {{std::string(proxy), "proxy"}},
+                                              {{std::string(overseas), "overseas"}}},
+                                             settings, host);
   FUZZ_CHECK(result.ok());
   FUZZ_CHECK(ReadBytes(kOutput) == expected.output);
   FUZZ_CHECK(settings.CHARBF == expected.charbf);
