@@ -60,8 +60,8 @@ struct NoList {
 // usable line.
 std::optional<NoList> FindNoList(std::string_view body, ListForm form);
 
-// A line for a message: cut to 60 bytes, bytes other than printable ASCII written as \xNN,
-// in double quotes.
+// A line for a message: cut to 60 bytes, in double quotes; bytes other than printable ASCII,
+// and quotes and backslashes, written as \xNN so the quote stays unambiguous.
 std::string QuoteLine(std::string_view line);
 
 // Drops a UTF-8 byte-order mark from the start of a downloaded list.
