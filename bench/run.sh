@@ -16,10 +16,10 @@ out=$repo/bench-out
 SERVER_LOG=$out/servers.log
 source "$repo/demo/local_servers.sh"
 
-# The targets: palisor-update within 1.3 times the pipeline's time, peak memory under 4 times
+# The targets: palisor-update within 1.2 times the pipeline's time, peak memory under 3 times
 # the list's size.
-max_time_ratio=1.3
-max_memory_ratio=4
+max_time_ratio=1.2
+max_memory_ratio=3
 # The window within 1.5 times palisor-update's time for the same run.
 max_window_ratio=1.5
 window_exe=${2:-}

@@ -97,6 +97,9 @@ int RunOnce() {
     WriteError("the run was not logged: " + why);
   }
 
+  for (const auto& skipped : report.skipped) {
+    WriteError(palisor::DescribeSkipped(skipped));
+  }
   if (report.outcome != palisor::Outcome::kOk) {
     WriteError(palisor::RunReason(report));
   }

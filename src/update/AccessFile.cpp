@@ -1,11 +1,7 @@
 #include "update/AccessFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +12,7 @@
 #include "platform/LineReader.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "update/ListLines.h"
 
 namespace palisor {
 namespace {
@@ -23,49 +20,6 @@ namespace {
 std::string Describe(const std::filesystem::path& path, int err) {
   return path.string() + ": " + std::strerror(err);
 }
-
-// A group's temporary file, deleted however the group ends.
-class TemporaryFile final {
- public:
-  explicit TemporaryFile(std::filesystem::path path) : path_(std::move(path)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() { ::unlink(path_.c_str()); }
-
-  const std::filesystem::path& path() const { return path_; }
-
-  // Truncates first, so a longer file left by an interrupted run adds no lines.
-  bool Fill(std::string_view bytes, int& err) const {
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      err = errno;
-      return false;
-    }
-    bool ok = true;
-    while (ok && !bytes.empty()) {
-      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n >= 0) {
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-      } else if (errno != EINTR) {
-        err = errno;
-        ok = false;
-      }
-    }
-    if (::close(fd) != 0 && ok) {
-      err = errno;
-      ok = false;
-    }
-    return ok;
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-enum class LineFormat {
-  kCountry,  // a complete line of the access file, only its spaces trimmed
-  kAddress,  // an address wrapped between CHARBF + ... + maskSuffix + CHARAF
-};
 
 std::string NormalisedPrefix(std::string_view charbf, bool joinWithoutSpace) {
   const std::string_view text = TrimSpaces(charbf);
@@ -83,6 +37,8 @@ std::string NormalisedSuffix(std::string_view charaf, bool joinWithoutSpace) {
   return ' ' + std::string(text);
 }
 
+constexpr std::size_t kSkippedShown = 3;
+
 bool CountryGroupEnabled(const Settings& s) {
   // The sum, not "any non-zero", decides, as it always has; int avoids 16-bit overflow.
   const int sum = int{s.IPG_JP} + s.IPG_CN + s.IPG_HK + s.IPG_TW + s.IPG_KR;
@@ -97,32 +53,36 @@ class Generation final {
   Generation(AtomicFile& out, Settings& record, Host& host)
       : out_(out), record_(record), settings_(record), host_(host) {}
 
-  StageResult Run(std::string countryText, std::string proxyText, std::string overseasText) {
+  StageResult Run(const GroupLists& lists) {
     if (StageResult head = CopyUserFile(kHeadFile); !head.ok()) {
       return head;
     }
     PrepareAffixes();
     if (CountryGroupEnabled(settings_)) {
-      StageResult country = WriteGroup(std::move(countryText), kCountryTemp, LineFormat::kCountry);
-      if (!country.ok()) {
-        return country;
+      for (const DownloadedList& list : lists.country) {
+        StageResult country = WriteList(list, [this, &list](std::string_view line) {
+          return WriteCountryLine(line, list.allow);
+        });
+        if (!country.ok()) {
+          return country;
+        }
       }
     }
     if (settings_.MODE1 || settings_.MODE2 || settings_.MODE3) {
-      StageResult proxy = WriteGroup(std::move(proxyText), kProxyTemp, LineFormat::kAddress);
-      if (!proxy.ok()) {
+      if (StageResult proxy = WriteAddressLists(lists.proxy); !proxy.ok()) {
         return proxy;
       }
     }
-    if (!overseasText.empty() && (settings_.MODE4 || settings_.MODE5 || settings_.MODE6)) {
-      StageResult overseas =
-          WriteGroup(std::move(overseasText), kOverseasTemp, LineFormat::kAddress);
-      if (!overseas.ok()) {
+    if (settings_.MODE4 || settings_.MODE5 || settings_.MODE6) {
+      if (StageResult overseas = WriteAddressLists(lists.overseas); !overseas.ok()) {
         return overseas;
       }
     }
     return CopyUserFile(kTailFile);
   }
+
+  std::uint64_t linesWritten() const { return static_cast<std::uint64_t>(lineNo_ - 1); }
+  std::vector<RunReport::SkippedLines>& skipped() { return skipped_; }
 
  private:
   // Copies a user file line by line; a file that cannot be opened is left out silently.
@@ -161,53 +121,84 @@ class Generation final {
     settings_.CHARAF = record_.CHARAF;
   }
 
-  StageResult WriteGroup(std::string text, const char* tempName, LineFormat format) {
-    if (CapReached()) {
-      return StageResult::Ok();
-    }
-    // Splitting goes through a file so the group's text can be released before the lines
-    // are written: a huge list is held once, not twice.
-    const TemporaryFile temp(NativePath(tempName));
-    int err = 0;
-    if (!temp.Fill(text, err)) {
-      return StageResult::Failed(Describe(temp.path(), err));
-    }
-    std::string().swap(text);
-    auto reader = LineReader::Open(temp.path(), LineReader::Ends::kAny, err);
-    if (!reader) {
-      return StageResult::Failed(Describe(temp.path(), err));
-    }
-    std::string_view line;
-    while (!CapReached()) {
-      const LineReader::Result got = reader->Next(line);
-      if (got == LineReader::Result::kEnd) {
-        break;
+  enum class Written { kSkipped, kWritten, kFailed };
+
+  static Written WrittenIf(bool ok) { return ok ? Written::kWritten : Written::kFailed; }
+
+  StageResult WriteAddressLists(const std::vector<DownloadedList>& group) {
+    for (const DownloadedList& list : group) {
+      StageResult written =
+          WriteList(list, [this](std::string_view line) { return WriteAddressLine(line); });
+      if (!written.ok()) {
+        return written;
       }
-      if (got == LineReader::Result::kError) {
-        return StageResult::Failed(Describe(temp.path(), reader->error()));
-      }
-      // "deny from" without an address makes Apache reject the whole file.
-      if (format == LineFormat::kAddress && TrimBlanks(line).empty()) {
-        continue;
-      }
-      if (!WriteListLine(TrimSpaces(line), format)) {
-        return OutputFailed();
-      }
-      ++lineNo_;
-      if (!host_.ProcessEvents()) {
-        return StageResult::Abandoned();
-      }
-      host_.SetCaption(ProgressCaption());
     }
     return StageResult::Ok();
   }
 
-  bool WriteListLine(std::string_view trimmed, LineFormat format) {
-    if (format == LineFormat::kCountry) {
-      return out_.Write(trimmed) && out_.Write(settings_.LINESEP);
+  // The lines are views into the list's text, which is held once while the file is written.
+  template <typename WriteLine>
+  StageResult WriteList(const DownloadedList& list, WriteLine writeLine) {
+    RunReport::SkippedLines skipped{list.name, 0, {}};
+    LineSplitter lines(list.text);
+    std::string_view line;
+    StageResult result = StageResult::Ok();
+    while (result.ok() && !CapReached() && lines.Next(line)) {
+      const Written written = writeLine(line);
+      if (written == Written::kSkipped) {
+        Note(skipped, line);
+      } else if (written == Written::kFailed) {
+        result = OutputFailed();
+      } else {
+        ++lineNo_;
+        result = host_.ProcessEvents() ? StageResult::Ok() : StageResult::Abandoned();
+        if (result.ok()) {
+          host_.SetCaption(ProgressCaption());
+        }
+      }
     }
-    return out_.Write(settings_.CHARBF) && out_.Write(trimmed) && out_.Write(maskSuffix_) &&
-           out_.Write(settings_.CHARAF) && out_.Write(settings_.LINESEP);
+    if (skipped.count > 0) {
+      skipped_.push_back(std::move(skipped));
+    }
+    return result;
+  }
+
+  // Blank lines are left out silently; any other skipped line is reported.
+  static void Note(RunReport::SkippedLines& skipped, std::string_view line) {
+    if (IsBlankLine(line)) {
+      return;
+    }
+    if (++skipped.count <= kSkippedShown) {
+      skipped.first.push_back(QuoteLine(line));
+    }
+  }
+
+  // MASK never widens an IPv6 address: "/24" on one is a huge network.
+  Written WriteAddressLine(std::string_view line) {
+    const auto found = ParseAddressLine(line);
+    if (!found) {
+      return Written::kSkipped;
+    }
+    const std::string_view prefix =
+        found->prefix.empty() && !found->ipv6 ? std::string_view(maskSuffix_) : found->prefix;
+    return WrittenIf(out_.Write(settings_.CHARBF) && out_.Write(found->address) &&
+                     out_.Write(prefix) && out_.Write(settings_.CHARAF) &&
+                     out_.Write(settings_.LINESEP));
+  }
+
+  Written WriteCountryLine(std::string_view line, bool allow) {
+    const CountryLine parsed = ParseCountryLine(line);
+    switch (parsed.form) {
+      case CountryLine::Form::kSkipped:
+        return Written::kSkipped;
+      case CountryLine::Form::kAsItStands:
+        return WrittenIf(out_.Write(parsed.text) && out_.Write(settings_.LINESEP));
+      case CountryLine::Form::kBareAddress:
+        break;
+    }
+    return WrittenIf(out_.Write(allow ? "allow from " : "deny from ") &&
+                     out_.Write(parsed.address.address) && out_.Write(parsed.address.prefix) &&
+                     out_.Write(settings_.LINESEP));
   }
 
   bool CapReached() const { return lineNo_ > settings_.LISTMAX; }
@@ -239,12 +230,12 @@ class Generation final {
   std::int64_t lineNo_ = 1;
   std::string maskSuffix_;
   std::array<char, 48> caption_{};
+  std::vector<RunReport::SkippedLines> skipped_;
 };
 
 }  // namespace
 
-StageResult WriteAccessFile(std::string countryText, std::string proxyText,
-                            std::string overseasText, Settings& settings, Host& host,
+StageResult WriteAccessFile(GroupLists lists, Settings& settings, Host& host, RunReport* report,
                             std::chrono::milliseconds outputStallLimit) {
   std::string error;
   auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
@@ -253,13 +244,18 @@ StageResult WriteAccessFile(std::string countryText, std::string proxyText,
   }
   out->LimitWaits(outputStallLimit, [&host] { return host.ProcessEvents(); });
   Generation generation(*out, settings, host);
-  StageResult result =
-      generation.Run(std::move(countryText), std::move(proxyText), std::move(overseasText));
+  StageResult result = generation.Run(lists);
+  if (report != nullptr) {
+    report->skipped = std::move(generation.skipped());
+  }
   if (!result.ok()) {
     return result;
   }
   if (!out->Commit(error)) {
     return out->abandoned() ? StageResult::Abandoned() : StageResult::Failed(error);
+  }
+  if (report != nullptr) {
+    report->linesWritten = generation.linesWritten();
   }
   return StageResult::Ok();
 }

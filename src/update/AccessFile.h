@@ -2,28 +2,46 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "platform/AtomicFile.h"
 #include "settings/Settings.h"
 #include "update/Host.h"
 #include "update/Outcome.h"
+#include "update/RunUpdate.h"
 
 namespace palisor {
 
-// User files around the list lines, and the temporary file of each group, all in the
-// working directory.
+// User files around the list lines, in the working directory.
 inline constexpr const char* kHeadFile = ".\\add2htaccess.txt";
 inline constexpr const char* kTailFile = ".\\add2htaccess2.txt";
-inline constexpr const char* kCountryTemp = ".\\proxy_cnt.tmp";
-inline constexpr const char* kProxyTemp = ".\\proxy_cyber.tmp";
-inline constexpr const char* kOverseasTemp = ".\\proxy_option.tmp";
 
-// Writes the access file LCFILE from the three group texts: head file, country lines,
-// proxy and overseas lines, tail file. The output is replaced atomically, so any failure
-// leaves the previous file as it was. Normalises settings.CHARBF and settings.CHARAF. An
-// output that is a device or FIFO may take no bytes for at most `outputStallLimit`.
+// One downloaded list. `name` names it where its skipped lines are reported; a bare address in
+// a country list becomes "allow from" on the country's allow list and "deny from" on its deny
+// list.
+struct DownloadedList {
+  std::string text;
+  std::string name;
+  bool allow = true;
+};
+
+// The downloaded lists of each group, in table order. Each list is read on its own, so one
+// without a final line end never runs into the next.
+struct GroupLists {
+  std::vector<DownloadedList> country;
+  std::vector<DownloadedList> proxy;
+  std::vector<DownloadedList> overseas;
+};
+
+// Writes the access file LCFILE: head file, country lines, proxy and overseas lines, tail
+// file. Only list lines Apache reads as meant are written (see ListLines.h); the others are
+// skipped and do not count against LISTMAX. The output is replaced atomically, so any failure
+// leaves the previous file as it was. Normalises settings.CHARBF and settings.CHARAF. When
+// `report` is given it receives the list lines written and, per list, the lines skipped before
+// LISTMAX was reached. An output that is a device or FIFO may take no bytes for at most
+// `outputStallLimit`.
 StageResult WriteAccessFile(
-    std::string countryText, std::string proxyText, std::string overseasText, Settings& settings,
-    Host& host, std::chrono::milliseconds outputStallLimit = AtomicFile::kDefaultStallLimit);
+    GroupLists lists, Settings& settings, Host& host, RunReport* report = nullptr,
+    std::chrono::milliseconds outputStallLimit = AtomicFile::kDefaultStallLimit);
 
 }  // namespace palisor

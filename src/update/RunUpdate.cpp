@@ -12,6 +12,7 @@
 #include "update/ConsoleHost.h"
 #include "update/FtpUpload.h"
 #include "update/ListDownload.h"
+#include "update/ListLines.h"
 
 namespace palisor {
 namespace {
@@ -26,23 +27,22 @@ constexpr const char* kRunLockFile = "palisor.run.lock";
 constexpr RunButton kLockedButtons[] = {RunButton::kCommand1, RunButton::kCommand3,
                                         RunButton::kCommand4, RunButton::kCommand5};
 
-struct GroupTexts {
-  std::string country;
-  std::string proxy;
-  std::string overseas;
+// The downloaded lists, and whether every one came blank (spaces only).
+struct Downloads {
+  GroupLists lists;
+  bool allBlank = true;
 
-  std::string& For(ListGroup group) {
+  std::vector<DownloadedList>& Group(ListGroup group) {
     switch (group) {
       case ListGroup::kCountry:
-        return country;
+        return lists.country;
       case ListGroup::kProxy:
-        return proxy;
+        return lists.proxy;
       case ListGroup::kOverseas:
         break;
     }
-    return overseas;
+    return lists.overseas;
   }
-  bool AllBlank() const { return IsBlank(country) && IsBlank(proxy) && IsBlank(overseas); }
 };
 
 // Passes everything on to the window and remembers the last stage caption, the count of
@@ -106,9 +106,25 @@ std::string DescribeListFailure(const ListEntry& list, std::string_view reason) 
   return "the " + std::string(list.name) + " list: " + std::string(reason);
 }
 
-// Fetches every enabled list in table order into its group text. Settings are refreshed as
-// each list comes up, so a change confirmed meanwhile applies to the lists still to come.
-RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, GroupTexts& texts) {
+std::string Lines(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " line" : " lines");
+}
+
+// A list with something on it but not one line of it usable is no list at all (an HTML
+// page or JSON served with 200): it fails like a download that failed.
+RunReport CheckList(const DownloadedList& list, ListGroup group) {
+  const auto noList =
+      FindNoList(list.text, group == ListGroup::kCountry ? ListForm::kCountry : ListForm::kAddress);
+  if (!noList) {
+    return {};
+  }
+  return Failed("list " + list.name + ": no address in " + Lines(noList->lines) + "; first line " +
+                noList->firstLine);
+}
+
+// Fetches every enabled list in table order into its group. Settings are refreshed as each
+// list comes up, so a change confirmed meanwhile applies to the lists still to come.
+RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, Downloads& downloads) {
   for (std::size_t row = 0; row < kListTable.size(); ++row) {
     const ListEntry& list = kListTable[row];
     host.RefreshSettings(settings);
@@ -129,13 +145,31 @@ RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, Grou
       if (fetched.status != TransferStatus::kOk) {
         return Failed(DescribeListFailure(list, fetched.error));
       }
-      texts.For(list.group).append(fetched.body);
+      DropByteOrderMark(fetched.body);
+      downloads.allBlank = downloads.allBlank && IsBlank(fetched.body);
+      const bool allow = list.group == ListGroup::kCountry &&
+                         settings.CountryMode(static_cast<Country>(row)) == kModeAllow;
+      DownloadedList& received =
+          downloads.Group(list.group)
+              .emplace_back(DownloadedList{
+                  std::move(fetched.body),
+                  std::string(list.name) + " (" + std::string(TrimSpaces(address)) + ")", allow});
+      if (RunReport checked = CheckList(received, list.group); checked.outcome != Outcome::kOk) {
+        return checked;
+      }
     }
     if (list.group != ListGroup::kCountry && !host.ProcessEvents()) {
       return Abandoned();
     }
   }
   return {};
+}
+
+// A run that ended after generation still tells what it skipped.
+RunReport Keeping(RunReport ended, RunReport& sofar) {
+  ended.skipped = std::move(sofar.skipped);
+  ended.linesWritten = sofar.linesWritten;
+  return ended;
 }
 
 // Held for the whole run, so that two runs in one folder (two windows, a window and a
@@ -164,16 +198,15 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   }
   transfer.SetRequestTimeout(options.requestTimeout);
 
-  GroupTexts texts;
-  if (RunReport downloaded = DownloadLists(state.settings, host, transfer, texts);
-      downloaded.outcome != Outcome::kOk) {
-    return downloaded;
+  Downloads downloads;
+  RunReport report = DownloadLists(state.settings, host, transfer, downloads);
+  if (report.outcome != Outcome::kOk) {
+    return report;
   }
-  if (texts.AllBlank()) {
+  if (downloads.allBlank) {
     host.SetCaption(kCaptionWaiting);
-    RunReport idle;
-    idle.nothingToDo = true;
-    return idle;
+    report.nothingToDo = true;
+    return report;
   }
 
   if (!host.ProcessEvents()) {
@@ -181,31 +214,41 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   }
   host.RefreshSettings(state.settings);
   host.SetCaption(kCaptionAnalysing);
-  StageResult written =
-      WriteAccessFile(std::move(texts.country), std::move(texts.proxy), std::move(texts.overseas),
-                      state.settings, host, options.requestTimeout);
+  StageResult written = WriteAccessFile(std::move(downloads.lists), state.settings, host, &report,
+                                        options.requestTimeout);
   if (!written.ok()) {
     if (written.outcome == Outcome::kFailed) {
       host.SetCaption(kCaptionAnalysing);
     }
-    return FromStage(std::move(written));
+    return Keeping(FromStage(std::move(written)), report);
   }
 
   if (!host.ProcessEvents()) {
-    return Abandoned();
+    return Keeping(Abandoned(), report);
   }
   host.RefreshSettings(state.settings);
   if (UploadWanted(state.settings)) {
     host.SetCaption(kCaptionSending);
     if (StageResult sent = UploadAccessFile(state.settings, transfer, host); !sent.ok()) {
-      return FromStage(std::move(sent));
+      return Keeping(FromStage(std::move(sent)), report);
     }
   }
   host.SetCaption(kCaptionWaiting);
-  return {};
+  return report;
 }
 
 }  // namespace
+
+std::string DescribeSkipped(const RunReport::SkippedLines& skipped) {
+  std::string text = "list " + skipped.list + ": " + Lines(skipped.count) +
+                     " skipped, not read by Apache as meant";
+  const char* separator = ": ";
+  for (const std::string& line : skipped.first) {
+    text += separator + line;
+    separator = ", ";
+  }
+  return text;
+}
 
 RunReport RunUpdate(Module1& state, Host& window, Transfer& transfer, const RunOptions& options) {
   StageTracker host(window);

@@ -39,6 +39,9 @@ struct RunReport {
   bool nothingToDo = false;
 };
 
+// One line for the user: the list, how many of its lines were skipped and the first of them.
+std::string DescribeSkipped(const RunReport::SkippedLines& skipped);
+
 // One whole update run: downloads, generation, upload. Every way out restores the idle
 // window: the four buttons enabled, secondsLeft = TMINT, the timer ticking.
 RunReport RunUpdate(Module1& state, Host& host, Transfer& transfer, const RunOptions& options = {});

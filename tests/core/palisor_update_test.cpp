@@ -335,7 +335,7 @@ TEST_F(PalisorUpdate, FullRunWritesAndUploadsTheSameBytes) {
       "allow from 192.0.2.0/26\n"
       "deny from 192.0.2.14/24 # proxy\n"
       "deny from 198.51.100.8/24 # proxy\n"
-      "deny from 203.0.113.5:8080/24 # proxy\n"
+      "deny from 203.0.113.5/24 # proxy\n"
       "deny from 198.51.100.201/24 # proxy\n"
       "ErrorDocument 403 /forbidden.html\n";
   EXPECT_EQ(Output(), expected);
@@ -357,9 +357,11 @@ TEST_F(PalisorUpdate, UploadsFromALocalFileWithASpaceToTheServersRoot) {
   EXPECT_EQ(ReadBytes(ftpHome / ".htaccess"), "deny from 192.0.2.7\n");
 }
 
-TEST_F(PalisorUpdate, ListsOfOneGroupRunTogetherWhenTheFirstLacksAFinalLineBreak) {
-  lists.Write("c1.txt", "192.0.2.1\n192.0.2.2");
-  lists.Write("c2.txt", "198.51.100.1\n");
+TEST_F(PalisorUpdate, ListsAreJoinedOnLinesOfTheirOwnAndSkippedLinesAreWarnedOf) {
+  lists.Write("c1.txt",
+              "\xEF\xBB\xBF"
+              "192.0.2.1\n192.0.2.2");
+  lists.Write("c2.txt", "198.51.100.1\n<br>\n# updated daily\n");
   WriteSettings(FtpSection(false) + "[URL]\nURL1=" + ListUrl("c1.txt") +
                 "\nURL2=" + ListUrl("c2.txt") + "\nMODE1=-1\nMODE2=-1\n");
 
@@ -367,13 +369,20 @@ TEST_F(PalisorUpdate, ListsOfOneGroupRunTogetherWhenTheFirstLacksAFinalLineBreak
 
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(run.out, Join({kAnonymous, kNonAnonymous, kAnalysing, kWaiting}));
-  EXPECT_EQ(Output(), "deny from 192.0.2.1\ndeny from 192.0.2.2198.51.100.1\n");
+  EXPECT_EQ(Output(), "deny from 192.0.2.1\ndeny from 192.0.2.2\ndeny from 198.51.100.1\n");
+  EXPECT_EQ(run.err, "palisor-update: list Non-Anonymous (" + ListUrl("c2.txt") +
+                         "): 2 lines skipped, not read by Apache as meant: \"<br>\", "
+                         "\"# updated daily\"\n");
 }
 
-// An error page must never become "deny from <html>" lines on the site.
-TEST_F(PalisorUpdate, HttpErrorStatusFailsTheRun) {
+// An error page, or a page served instead of the list, must never reach the site.
+TEST_F(PalisorUpdate, ErrorStatusOrAPageInsteadOfAListFailsTheRun) {
   lists.Write("c1.txt", "192.0.2.1\n");
-  for (const auto& [path, code] : {std::pair{"/missing.txt", "404"}, {"/status/500", "500"}}) {
+  lists.Write("moved.html", "<!DOCTYPE html>\n<title>Moved</title>\n\n");
+  for (const auto& [path, reason] :
+       {std::pair{"/missing.txt", "404"},
+        {"/status/500", "500"},
+        {"/moved.html", "no address in 3 lines; first line \"<!DOCTYPE html>\""}}) {
     SCOPED_TRACE(path);
     WriteSettings(FtpSection(true) + "[URL]\nURL1=" + ListUrl("c1.txt") +
                   "\nURL3=" + http.Url(path) + "\nMODE1=-1\nMODE3=-1\n");
@@ -385,7 +394,7 @@ TEST_F(PalisorUpdate, HttpErrorStatusFailsTheRun) {
     EXPECT_EQ(run.out, Join({kAnonymous, kSquid}));
     EXPECT_EQ(LineCount(run.err), 1u) << run.err;
     EXPECT_NE(run.err.find("Squid"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find(code), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
     EXPECT_EQ(Output(), kPreviousRun);
   }
   EXPECT_EQ(ftp.Commands(), "");

@@ -78,6 +78,8 @@ TEST_F(RunUpdateTest, FullRunLocksFetchesInOrderWritesUploadsAndRestores) {
   const RunReport report = Run();
 
   ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
+  EXPECT_EQ(report.linesWritten, 5u);
+  EXPECT_TRUE(report.skipped.empty());
   const std::string expected =
       "deny from 10.0.0.0/8\nallow from 11.0.0.0/8\n"
       "deny from 1.1.1.1\ndeny from 2.2.2.2\ndeny from 7.7.7.7\n";
@@ -101,6 +103,32 @@ TEST_F(RunUpdateTest, FullRunLocksFetchesInOrderWritesUploadsAndRestores) {
   ASSERT_NE(sending, steps.end());
   EXPECT_EQ(Log(steps.end() - 6, steps.end()),
             (Log{"待機中", kRestore[0], kRestore[1], kRestore[2], kRestore[3], kRestore[4]}));
+}
+
+TEST_F(RunUpdateTest, SkippedLinesAreReportedPerListWithTheFirstThree) {
+  lists.Write("allow_kr.txt", "order allow,deny\r\n11.0.0.0/8\n\n");
+  lists.Write("c1.txt", "# proxies\n1.1.1.1:80\n<p>\n\t\n1.1.1.2\n10.1\n\"x\"\n");
+  Settings& s = state.settings;
+  s.MODE1 = s.MODE2 = true;
+  s.IPG_KR = kModeAllow;
+
+  const RunReport report = Run();
+
+  ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
+  EXPECT_EQ(ReadBytes("htaccess.txt"),
+            "allow from 11.0.0.0/8\ndeny from 1.1.1.1\ndeny from 1.1.1.2\ndeny from 2.2.2.2\n");
+  EXPECT_EQ(report.linesWritten, 4u);
+  ASSERT_EQ(report.skipped.size(), 2u);
+  EXPECT_EQ(report.skipped[0].list, "Korea (" + http.Url("/allow_kr.txt") + ")");
+  EXPECT_EQ(report.skipped[0].count, 1u);
+  EXPECT_EQ(report.skipped[0].first, std::vector<std::string>{"\"order allow,deny\""});
+  EXPECT_EQ(report.skipped[1].list, "Anonymous (" + http.Url("/c1.txt") + ")");
+  EXPECT_EQ(report.skipped[1].count, 4u);
+  EXPECT_EQ(report.skipped[1].first,
+            (std::vector<std::string>{"\"# proxies\"", "\"<p>\"", "\"10.1\""}));
+  EXPECT_EQ(DescribeSkipped(report.skipped[0]),
+            "list Korea (" + http.Url("/allow_kr.txt") +
+                "): 1 line skipped, not read by Apache as meant: \"order allow,deny\"");
 }
 
 TEST_F(RunUpdateTest, NothingEnabledEndsQuietlyWithoutTouchingAnything) {

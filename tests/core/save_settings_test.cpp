@@ -490,13 +490,13 @@ TEST_F(SavedPrefixTest, ProducesTheRightOutputLineBeforeAndAfterARestart) {
   test::RecordingHost host;
   host.keepLog = false;
 
-  ASSERT_TRUE(WriteAccessFile("", "1.2.3.4\n", "", state.settings, host).ok());
+  ASSERT_TRUE(WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, state.settings, host).ok());
   EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");
 
   Module1 restarted;
   LoadSettings(restarted);
   EXPECT_EQ(restarted.settings.CHARBF, "deny from ");
-  ASSERT_TRUE(WriteAccessFile("", "1.2.3.4\n", "", restarted.settings, host).ok());
+  ASSERT_TRUE(WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, restarted.settings, host).ok());
   EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");
 }
 

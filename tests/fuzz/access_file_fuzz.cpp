@@ -1,7 +1,8 @@
 // Generation from arbitrary group texts, head and tail files and settings: the output must
-// be exactly what the layout rules make of them, which also means that no more than LISTMAX
-// list lines are written and every proxy or overseas line is prefix + address + mask +
-// suffix + LINESEP. No temporary file may be left behind.
+// be exactly what the layout rules make of the lines the list-line rules use, which also means
+// that no more than LISTMAX list lines are written and every proxy or overseas line is prefix +
+// address + mask + suffix + LINESEP. Every used line must also pass an independent check of
+// what Apache reads as meant. No other file may be created.
 //
 // Input parts, separated by "@@\n": settings bytes, CHARBF, CHARAF, head file, tail file,
 // country text, proxy text, overseas text. A head or tail part that is missing means no file.
@@ -17,6 +18,9 @@
 #include "platform/Paths.h"
 #include "support/RecordingHost.h"
 #include "update/AccessFile.h"
+#include "update/ListLines.h"
+
+#include <arpa/inet.h>
 
 namespace palisor::fuzz {
 namespace {
@@ -62,8 +66,40 @@ std::string_view TrimSpacesOnly(std::string_view text) {
   return text;
 }
 
-bool BlankOrTabs(std::string_view text) {
-  return text.find_first_not_of(" \t") == std::string_view::npos;
+// What a used address must be, checked apart from the parser: an address inet_pton reads
+// (never IPv4-mapped) and a prefix length within the family's range.
+void CheckAddress(const ListedAddress& a) {
+  const std::string address(a.address);
+  FUZZ_CHECK(address.find_first_not_of("0123456789abcdefABCDEF:.") == std::string::npos);
+  in6_addr binary{};
+  FUZZ_CHECK(inet_pton(a.ipv6 ? AF_INET6 : AF_INET, address.c_str(), &binary) == 1);
+  FUZZ_CHECK(!a.ipv6 || !IN6_IS_ADDR_V4MAPPED(&binary));
+  if (!a.prefix.empty()) {
+    FUZZ_CHECK(a.prefix.size() >= 2 && a.prefix.size() <= 4 && a.prefix[0] == '/' &&
+               a.prefix[1] != '0');
+    const int bits = std::stoi(std::string(a.prefix.substr(1)));
+    FUZZ_CHECK(bits >= (a.ipv6 ? 16 : 8) && bits <= (a.ipv6 ? 128 : 32));
+  }
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view lower) {
+  if (text.size() < lower.size())
+    return false;
+  for (std::size_t i = 0; i < lower.size(); ++i) {
+    if ((text[i] | 0x20) != lower[i])
+      return false;
+  }
+  return true;
+}
+
+// A country line written as it stands: a comment or an access line, without control bytes and
+// without a backslash that would continue it onto the next line.
+void CheckLineAsItStands(std::string_view line) {
+  FUZZ_CHECK(!line.empty() && line.back() != '\\');
+  for (const char c : line) {
+    FUZZ_CHECK(c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F));
+  }
+  FUZZ_CHECK(line[0] == '#' || StartsWithNoCase(line, "allow") || StartsWithNoCase(line, "deny"));
 }
 
 // Lines of a downloaded list: CR LF, a lone LF and a lone CR each end one line.
@@ -116,7 +152,7 @@ struct Expected {
 // The layout rules, written out plainly.
 Expected Layout(const Settings& s, std::optional<std::string_view> head,
                 std::optional<std::string_view> tail, std::string_view country,
-                std::string_view proxy, std::string_view overseas) {
+                std::string_view proxy, std::string_view overseas, bool allow) {
   Expected e;
   e.charbf = Normalised(s.CHARBF, s.SPC_PREV, true);
   e.charaf = Normalised(s.CHARAF, s.SPC_NEXT, false);
@@ -133,7 +169,19 @@ Expected Layout(const Settings& s, std::optional<std::string_view> head,
     for (const auto line : ListLines(country)) {
       if (lineNo > s.LISTMAX)
         break;
-      e.output += std::string(TrimSpacesOnly(line)) + s.LINESEP;
+      const CountryLine parsed = ParseCountryLine(line);
+      if (parsed.form == CountryLine::Form::kSkipped)
+        continue;
+      if (parsed.form == CountryLine::Form::kAsItStands) {
+        CheckLineAsItStands(parsed.text);
+        e.output += std::string(parsed.text) + s.LINESEP;
+      } else {
+        CheckAddress(parsed.address);
+        FUZZ_CHECK(!parsed.address.hadPort);
+        e.output += std::string(allow ? "allow from " : "deny from ") +
+                    std::string(parsed.address.address) + std::string(parsed.address.prefix) +
+                    s.LINESEP;
+      }
       ++lineNo;
     }
   }
@@ -141,10 +189,13 @@ Expected Layout(const Settings& s, std::optional<std::string_view> head,
     for (const auto line : ListLines(text)) {
       if (lineNo > s.LISTMAX)
         break;
-      const std::string_view address = TrimSpacesOnly(line);
-      if (BlankOrTabs(address))
-        continue;  // "deny from" alone would break the whole site
-      e.output += e.charbf + std::string(address) + mask + e.charaf + s.LINESEP;
+      const auto address = ParseAddressLine(line);
+      if (!address)
+        continue;
+      CheckAddress(*address);
+      const std::string prefix =
+          address->prefix.empty() && !address->ipv6 ? mask : std::string(address->prefix);
+      e.output += e.charbf + std::string(address->address) + prefix + e.charaf + s.LINESEP;
       ++lineNo;
     }
   };
@@ -198,14 +249,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view country = PartOr(parts, 5);
   const std::string_view proxy = PartOr(parts, 6);
   const std::string_view overseas = PartOr(parts, 7);
-  const Expected expected = Layout(settings, head, tail, country, proxy, overseas);
+  const bool allow = (Byte(parts[0], 10) & 1) != 0;
+  const Expected expected = Layout(settings, head, tail, country, proxy, overseas, allow);
   std::set<std::string> expectedFiles = FilesHere();
-  expectedFiles.insert(kOutput);  // and nothing else: no temporary stays
+  expectedFiles.insert(kOutput);  // and nothing else
 
   test::RecordingHost host;
   host.keepLog = false;
-  const StageResult result = WriteAccessFile(std::string(country), std::string(proxy),
-                                             std::string(overseas), settings, host);
+  const StageResult result = WriteAccessFile({{{std::string(country), "country", allow}},
+                                              {{std::string(proxy), "proxy"}},
+                                              {{std::string(overseas), "overseas"}}},
+                                             settings, host);
   FUZZ_CHECK(result.ok());
   FUZZ_CHECK(ReadBytes(kOutput) == expected.output);
   FUZZ_CHECK(settings.CHARBF == expected.charbf);

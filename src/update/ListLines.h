@@ -1,0 +1,70 @@
+#pragma once
+
+// Which lines of a downloaded list reach the access file, and in what form. Apache reads an
+// access file as configuration: a line it cannot parse answers every request with 500, and a
+// line carrying any other directive is obeyed like the site owner's own. So only lines that
+// Apache reads exactly as meant are used; every other line is skipped.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace palisor {
+
+// Splits a text held in memory into lines: CR LF, a lone LF and a lone CR each end one line;
+// a last line without a line end is a line too.
+class LineSplitter final {
+ public:
+  explicit LineSplitter(std::string_view text) : rest_(text) {}
+  bool Next(std::string_view& line);
+
+ private:
+  std::string_view rest_;
+};
+
+// An address or network as a list line gives it.
+struct ListedAddress {
+  std::string_view address;  // without brackets or port
+  std::string_view prefix;   // its own "/n", or empty
+  bool ipv6 = false;
+  bool hadPort = false;
+};
+
+// A proxy or overseas list line: the address its first token holds, or nothing when the line
+// is skipped.
+std::optional<ListedAddress> ParseAddressLine(std::string_view line);
+
+// What a country list line becomes.
+struct CountryLine {
+  enum class Form { kSkipped, kAsItStands, kBareAddress };
+  Form form = Form::kSkipped;
+  std::string_view text;  // kAsItStands: the line without its surrounding blanks
+  ListedAddress address;  // kBareAddress: to be written after "allow from " or "deny from "
+};
+CountryLine ParseCountryLine(std::string_view line);
+
+// Which rules a list's lines follow: address lines (proxy and overseas lists) or country lines.
+enum class ListForm { kAddress, kCountry };
+
+// True for a line of spaces and tabs only.
+bool IsBlankLine(std::string_view line);
+
+// A downloaded list with text but not one usable line (an HTML page, a JSON body): how many
+// lines it has and its first non-blank line, quoted.
+struct NoList {
+  std::uint64_t lines = 0;
+  std::string firstLine;
+};
+// Nothing when the list has a usable line or no text at all; reading stops at the first
+// usable line.
+std::optional<NoList> FindNoList(std::string_view body, ListForm form);
+
+// A line for a message: cut to 60 bytes, in double quotes; bytes other than printable ASCII,
+// and quotes and backslashes, written as \xNN so the quote stays unambiguous.
+std::string QuoteLine(std::string_view line);
+
+// Drops a UTF-8 byte-order mark from the start of a downloaded list.
+void DropByteOrderMark(std::string& body);
+
+}  // namespace palisor
