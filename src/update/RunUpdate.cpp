@@ -109,8 +109,10 @@ RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer
   return {};
 }
 
+// Reached only once the run wrote the file, whichever groups filled it: a site that blocks
+// only countries needs its file published as much as one that blocks proxies.
 bool UploadWanted(const Settings& s) {
-  return s.FTPSW && (s.MODE1 || s.MODE2 || s.MODE3 || s.MODE4 || s.MODE5 || s.MODE6);
+  return s.FTPSW;
 }
 
 RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOptions& options) {

@@ -263,9 +263,10 @@ TEST_F(PalisorUpdate, NoListEnabledTouchesNothingAndUploadsNothing) {
   EXPECT_EQ(ftp.Commands(), "") << "nobody should have connected";
 }
 
-TEST_F(PalisorUpdate, OnlyCountryListsAreWrittenButNeverUploaded) {
+TEST_F(PalisorUpdate, OnlyCountryListsAreWrittenAndUploaded) {
   lists.Write("ipg_ALLOW_JP.txt", "allow from 192.0.2.0/25\n");
   lists.Write("ipg_DENY_KR.txt", "deny from 203.0.113.0/24\n");
+  ftpHome.Write("public_html/.htaccess", kPreviousRun);
   WriteSettings(FtpSection(true) + "[URL]\nMODE1=0\n[CNT]\nIPG_JP=1\nIPG_KR=2\nIPG_JP_URL1=" +
                 ListUrl("ipg_ALLOW_JP.txt") + "\nIPG_JP_URL2=" + ListUrl("missing-jp.txt") +
                 "\nIPG_KR_URL2=" + ListUrl("ipg_DENY_KR.txt") + "\n");
@@ -273,10 +274,9 @@ TEST_F(PalisorUpdate, OnlyCountryListsAreWrittenButNeverUploaded) {
   const Finished run = RunIn(work.path());
 
   EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(run.out, Join({kJapan, kKorea, kAnalysing, kWaiting}));
+  EXPECT_EQ(run.out, Join({kJapan, kKorea, kAnalysing, kSending, kWaiting}));
   EXPECT_EQ(Output(), "allow from 192.0.2.0/25\ndeny from 203.0.113.0/24\n");
-  EXPECT_EQ(ftp.Commands(), "");
-  EXPECT_EQ(Listing(ftpHome.path()), std::set<std::string>{});
+  EXPECT_EQ(Uploaded(), Output());
 }
 
 TEST_F(PalisorUpdate, ThirdOfFourListsFailingLeavesThePreviousFile) {
