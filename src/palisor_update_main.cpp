@@ -88,6 +88,9 @@ int RunOnce() {
   palisor::Transfer transfer;
   const palisor::RunReport report = palisor::RunUpdate(state, host, transfer);
   host.Finish();
+  for (const std::string& warning : report.warnings) {
+    WriteError(warning);
+  }
 
   switch (report.outcome) {
     case palisor::Outcome::kOk:

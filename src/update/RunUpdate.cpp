@@ -144,14 +144,19 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   if (!host.ProcessEvents()) {
     return Abandoned();
   }
+  RunReport report;
   if (UploadWanted(state.settings)) {
     host.SetCaption(kCaptionSending);
-    if (StageResult sent = UploadAccessFile(state.settings, transfer, host); !sent.ok()) {
-      return FromStage(std::move(sent));
+    if (StageResult sent = UploadAccessFile(state.settings, transfer, host, report.warnings);
+        !sent.ok()) {
+      std::vector<std::string> warnings = std::move(report.warnings);
+      report = FromStage(std::move(sent));
+      report.warnings = std::move(warnings);
+      return report;
     }
   }
   host.SetCaption(kCaptionWaiting);
-  return {};
+  return report;
 }
 
 }  // namespace

@@ -320,7 +320,9 @@ TEST_F(PalisorUpdate, FullRunWritesAndUploadsTheSameBytes) {
   const Finished run = RunIn(work.path());
 
   EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(run.err, "");
+  // Plain FTP is said once, the only line on standard error of a run that worked.
+  EXPECT_EQ(LineCount(run.err), 1u) << run.err;
+  EXPECT_NE(run.err.find("unencrypted"), std::string::npos) << run.err;
   // In a pipe the per-line count is left out.
   EXPECT_EQ(run.out, Join({kJapan, kAnonymous, kRussia1, kAnalysing, kSending, kWaiting}));
   const std::string expected =
@@ -394,7 +396,9 @@ TEST_F(PalisorUpdate, RefusedUploadFailsTheRunWithSendingLast) {
 
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(run.out, Join({kAnonymous, kAnalysing, kSending}));
-  EXPECT_EQ(LineCount(run.err), 1u) << run.err;
+  // The plain-FTP warning, then what failed.
+  EXPECT_EQ(LineCount(run.err), 2u) << run.err;
+  EXPECT_NE(run.err.find("530", run.err.find('\n')), std::string::npos) << run.err;
   EXPECT_EQ(Output(), "deny from 192.0.2.1\n") << "the local file is written before the upload";
   EXPECT_FALSE(fs::exists(ftpHome / "public_html" / ".htaccess"));
 }
