@@ -13,7 +13,8 @@ RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev zli
 DEMO_PACKAGES  := $(RUN_PACKAGES) python3 python3-pyftpdlib
 BENCH_PACKAGES := $(DEMO_PACKAGES) curl time
 TEST_PACKAGES := $(RUN_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
-                 xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev
+                 xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev \
+                 openssl
 
 # Installs the Debian packages of $(1) that are not installed yet.
 define install_missing

@@ -1,17 +1,25 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 namespace palisor {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
+// Short enough to answer `keepGoing` promptly, long enough that waiting costs no CPU.
+constexpr int kWaitSliceMs = 50;
+
+using Clock = std::chrono::steady_clock;
 
 std::string Describe(const std::filesystem::path& path, int err) {
   return path.string() + ": " + std::strerror(err);
@@ -36,19 +44,46 @@ std::filesystem::path ResolveLinks(const std::filesystem::path& target) {
   return real;
 }
 
-bool WriteAll(int fd, std::string_view bytes, int& err) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      err = errno;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+// A FIFO whose reader went away raises SIGPIPE, which would end a process that keeps the
+// default action (the window). Blocked on this thread while writing, a SIGPIPE raised
+// meanwhile is taken back and the write fails with EPIPE instead.
+class SigpipeBlocked final {
+ public:
+  SigpipeBlocked() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
   }
-  return true;
+  ~SigpipeBlocked() {
+    if (!pendingBefore_) {
+      const timespec now{};
+      while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SigpipeBlocked(const SigpipeBlocked&) = delete;
+  SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t previous_;
+  bool pendingBefore_ = false;
+};
+
+// Opens a device or FIFO for writing without waiting for a reader.
+int OpenInPlace(const std::filesystem::path& target, const struct stat& existing,
+                std::string& error) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENXIO && S_ISFIFO(existing.st_mode)) {
+    error = target.string() + ": no program is reading this FIFO";
+  } else if (fd < 0) {
+    error = Describe(target, errno);
+  }
+  return fd;
 }
 
 }  // namespace
@@ -65,9 +100,8 @@ std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target, 
   // A device is opened by the name given: links such as /dev/stdout -> /proc/self/fd/1 ->
   // "pipe:[n]" lead nowhere when followed by hand.
   if (exists && !S_ISREG(existing.st_mode)) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = OpenInPlace(target, existing, error);
     if (fd < 0) {
-      error = Describe(target, errno);
       return std::nullopt;
     }
     return AtomicFile(fd, target, {});
@@ -111,7 +145,10 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
       target_(std::move(other.target_)),
       temporary_(std::move(other.temporary_)),
       buffer_(std::move(other.buffer_)),
-      failedErrno_(other.failedErrno_) {
+      failure_(std::move(other.failure_)),
+      abandoned_(other.abandoned_),
+      stallLimit_(other.stallLimit_),
+      keepGoing_(std::move(other.keepGoing_)) {
   other.temporary_.clear();
 }
 
@@ -119,8 +156,13 @@ AtomicFile::~AtomicFile() {
   Discard();
 }
 
+void AtomicFile::LimitWaits(std::chrono::milliseconds stallLimit, std::function<bool()> keepGoing) {
+  stallLimit_ = stallLimit;
+  keepGoing_ = std::move(keepGoing);
+}
+
 bool AtomicFile::Write(std::string_view bytes) {
-  if (failedErrno_ != 0) {
+  if (!failure_.empty()) {
     return false;
   }
   if (buffer_.size() + bytes.size() > kBufferSize) {
@@ -128,7 +170,7 @@ bool AtomicFile::Write(std::string_view bytes) {
       return false;
     }
     if (bytes.size() >= kBufferSize) {
-      return WriteAll(fd_, bytes, failedErrno_);
+      return WriteAll(bytes);
     }
   }
   buffer_.append(bytes);
@@ -136,35 +178,103 @@ bool AtomicFile::Write(std::string_view bytes) {
 }
 
 bool AtomicFile::FlushBuffer() {
-  if (failedErrno_ != 0) {
+  if (!failure_.empty()) {
     return false;
   }
-  const bool ok = WriteAll(fd_, buffer_, failedErrno_);
+  const bool ok = WriteAll(buffer_);
   buffer_.clear();
   return ok;
+}
+
+bool AtomicFile::WriteAll(std::string_view bytes) {
+  std::optional<SigpipeBlocked> quietPipe;
+  if (temporary_.empty()) {
+    quietPipe.emplace();
+  }
+  auto lastProgress = Clock::now();
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n >= 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      lastProgress = Clock::now();
+    } else if (errno == EAGAIN) {
+      if (!AwaitRoom(lastProgress)) {
+        return false;
+      }
+    } else if (errno != EINTR) {
+      Fail(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Waits a short while for a full device or FIFO to take bytes again.
+bool AtomicFile::AwaitRoom(Clock::time_point lastProgress) {
+  pollfd room{fd_, POLLOUT, 0};
+  ::poll(&room, 1, kWaitSliceMs);
+  if (keepGoing_ && !keepGoing_()) {
+    abandoned_ = true;
+    failure_ = target_.string() + ": writing was abandoned";
+    return false;
+  }
+  if (Clock::now() - lastProgress >= stallLimit_) {
+    failure_ = target_.string() + ": nothing has read the bytes written to it within the time-out";
+    return false;
+  }
+  return true;
 }
 
 bool AtomicFile::Commit(std::string& error) {
   bool ok = FlushBuffer();
   if (ok && !temporary_.empty() && ::fsync(fd_) != 0) {
-    failedErrno_ = errno;
+    Fail(errno);
     ok = false;
   }
   if (::close(std::exchange(fd_, -1)) != 0 && ok) {
-    failedErrno_ = errno;
+    Fail(errno);
     ok = false;
   }
   if (ok && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    failedErrno_ = errno;
+    Fail(errno);
     ok = false;
   }
   if (!ok) {
-    error = Describe(target_, failedErrno_);
+    error = failure_;
     Discard();
     return false;
   }
+  const bool renamed = !temporary_.empty();
   temporary_.clear();
+  if (renamed && !SyncFolder()) {
+    error = failure_;
+    return false;
+  }
   return true;
+}
+
+// The rename lives in the folder: until the folder is on disk, a crash can bring back the
+// previous file, or no file at all. A folder that cannot be opened for reading, or a file
+// system that cannot sync folders, leaves it to the system.
+bool AtomicFile::SyncFolder() {
+  const std::filesystem::path parent = target_.parent_path();
+  const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    return true;
+  }
+  const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+  if (!synced) {
+    failure_ = Describe(folder, errno);
+  }
+  ::close(fd);
+  return synced;
+}
+
+void AtomicFile::Fail(int err) {
+  if (failure_.empty()) {
+    failure_ = Describe(target_, err);
+  }
 }
 
 void AtomicFile::Discard() {

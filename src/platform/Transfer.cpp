@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +21,9 @@ namespace {
 constexpr std::chrono::milliseconds kDefaultRequestTimeout{600'000};
 constexpr std::size_t kDefaultMaxBodyBytes = std::size_t{256} << 20;
 constexpr long kMaxRedirects = 5;
+// Debian's hashed folder of the system's certificates, kept when the bundle file is replaced
+// by the extra certificates.
+constexpr const char* kSystemCaFolder = "/etc/ssl/certs";
 // Short enough for a responsive window, long enough that waiting costs no CPU.
 constexpr int kWaitSliceMs = 50;
 
@@ -377,6 +381,7 @@ bool IsUsableHostAndPort(std::string_view server) {
   return true;
 }
 
+<<<<<<< HEAD
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) {
     return false;
@@ -420,6 +425,21 @@ struct SessionParts {
 std::string DisplayUrl(const ServerAddress& server, std::string_view remotePath) {
   return std::string(SchemeOf(server.protocol)) + server.hostAndPort +
          (remotePath.starts_with('/') ? "" : "/") + std::string(remotePath);
+=======
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// Where a refused redirect from HTTPS pointed, when it pointed to plain HTTP.
+std::string DowngradeTarget(CURL* easy) {
+  const char* last = nullptr;
+  curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &last);
+  return last != nullptr && StartsWithNoCase(last, "http:") ? std::string(last) : std::string();
+>>>>>>> i9b
 }
 
 }  // namespace
@@ -428,19 +448,25 @@ struct Transfer::Impl {
   MultiHandle multi{CurlGlobal::Ready() ? curl_multi_init() : nullptr};
   std::chrono::milliseconds requestTimeout = kDefaultRequestTimeout;
   std::size_t maxBodyBytes = kDefaultMaxBodyBytes;
+  std::string extraCaFile;
 
   // A fresh easy handle with what every transfer shares: the time-out, the error buffer,
-  // no signals (safe beside a GUI's event loop).
+  // no signals (safe beside a GUI's event loop), the trusted certificates. Empty when an
+  // option is refused.
   EasyHandle NewEasy(char* errorBuffer) const {
     EasyHandle easy(multi ? curl_easy_init() : nullptr);
-    if (easy) {
-      errorBuffer[0] = '\0';
-      EasyOptions(easy.get())
-          .Set(CURLOPT_ERRORBUFFER, errorBuffer)
-          .Set(CURLOPT_NOSIGNAL, 1L)
-          .Set(CURLOPT_TIMEOUT_MS, static_cast<long>(requestTimeout.count()));
+    if (!easy) {
+      return easy;
     }
-    return easy;
+    errorBuffer[0] = '\0';
+    EasyOptions options(easy.get());
+    options.Set(CURLOPT_ERRORBUFFER, errorBuffer)
+        .Set(CURLOPT_NOSIGNAL, 1L)
+        .Set(CURLOPT_TIMEOUT_MS, static_cast<long>(requestTimeout.count()));
+    if (!extraCaFile.empty()) {
+      options.Set(CURLOPT_CAINFO, extraCaFile.c_str()).Set(CURLOPT_CAPATH, kSystemCaFolder);
+    }
+    return options.result() == CURLE_OK ? std::move(easy) : EasyHandle();
   }
 
   // Runs the transfer to its end, waiting on its sockets in short slices and asking
@@ -501,6 +527,10 @@ void Transfer::SetMaxBodyBytes(std::size_t bytes) {
   impl_->maxBodyBytes = bytes;
 }
 
+void Transfer::SetExtraCaFile(std::filesystem::path pemFile) {
+  impl_->extraCaFile = pemFile.string();
+}
+
 TransferResult Transfer::Get(std::string_view url, const KeepGoing& keepGoing) {
   const std::string address(url);
   const std::string failed = "download of " + address + " failed: ";
@@ -511,12 +541,14 @@ TransferResult Transfer::Get(std::string_view url, const KeepGoing& keepGoing) {
   }
   Body body{{}, impl_->maxBodyBytes};
   std::string encoding;
+  // A list fetched over TLS must not be handed over in clear text on the way.
+  const bool secure = StartsWithNoCase(address, "https:");
   const CURLcode setup = EasyOptions(easy.get())
                              .Set(CURLOPT_URL, address.c_str())
                              .Set(CURLOPT_PROTOCOLS_STR, "http,https")
                              .Set(CURLOPT_FOLLOWLOCATION, 1L)
                              .Set(CURLOPT_MAXREDIRS, kMaxRedirects)
-                             .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+                             .Set(CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https")
                              .Set(CURLOPT_ACCEPT_ENCODING, "gzip, deflate")
                              .Set(CURLOPT_HTTP_CONTENT_DECODING, 0L)
                              .Set(CURLOPT_HEADERFUNCTION, &KeepContentEncoding)
@@ -541,6 +573,12 @@ TransferResult Transfer::Get(std::string_view url, const KeepGoing& keepGoing) {
   }
   if (body.outOfMemory) {
     return Failure(failed + "not enough memory for the list");
+  }
+  if (done.code == CURLE_UNSUPPORTED_PROTOCOL && secure) {
+    if (const std::string target = DowngradeTarget(easy.get()); !target.empty()) {
+      return Failure(failed + "the server redirected it to " + target +
+                     ", and a list fetched over https is never fetched over plain http");
+    }
   }
   if (done.code != CURLE_OK) {
     return Failure(failed + CurlError(done.code, errorBuffer));

@@ -85,9 +85,13 @@ class Transfer final {
   void SetRequestTimeout(std::chrono::milliseconds timeout);
   // A body larger than this is a failure rather than exhausted memory.
   void SetMaxBodyBytes(std::size_t bytes);
+  // Certificates (PEM) trusted for every TLS transfer from now on, beside the system's own
+  // store; an empty path trusts the system's store alone. A file that cannot be read fails
+  // each TLS transfer.
+  void SetExtraCaFile(std::filesystem::path pemFile);
 
-  // HTTP or HTTPS GET; redirects followed (a few, to HTTP or HTTPS only); a final status
-  // outside 200 ... 299 is a failure.
+  // HTTP or HTTPS GET; redirects followed (a few, to HTTP or HTTPS only, and from HTTPS to
+  // HTTPS only); a final status outside 200 ... 299 is a failure.
   TransferResult Get(std::string_view url, const KeepGoing& keepGoing);
 
   // Publishes the upload's bytes on the server all at once: sent under the temporary name,

@@ -228,7 +228,7 @@ class Generation final {
   StageResult OutputFailed() {
     std::string error;
     out_.Commit(error);
-    return StageResult::Failed(error);
+    return out_.abandoned() ? StageResult::Abandoned() : StageResult::Failed(error);
   }
 
   AtomicFile& out_;
@@ -244,12 +244,14 @@ class Generation final {
 }  // namespace
 
 StageResult WriteAccessFile(std::string countryText, std::string proxyText,
-                            std::string overseasText, Settings& settings, Host& host) {
+                            std::string overseasText, Settings& settings, Host& host,
+                            std::chrono::milliseconds outputStallLimit) {
   std::string error;
   auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
   if (!out) {
     return StageResult::Failed(error);
   }
+  out->LimitWaits(outputStallLimit, [&host] { return host.ProcessEvents(); });
   Generation generation(*out, settings, host);
   StageResult result =
       generation.Run(std::move(countryText), std::move(proxyText), std::move(overseasText));
@@ -257,7 +259,7 @@ StageResult WriteAccessFile(std::string countryText, std::string proxyText,
     return result;
   }
   if (!out->Commit(error)) {
-    return StageResult::Failed(error);
+    return out->abandoned() ? StageResult::Abandoned() : StageResult::Failed(error);
   }
   return StageResult::Ok();
 }

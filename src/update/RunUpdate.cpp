@@ -1,9 +1,13 @@
 #include "update/RunUpdate.h"
 
 #include <exception>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "platform/LockFile.h"
+#include "platform/Paths.h"
 #include "platform/Text.h"
 #include "update/AccessFile.h"
 #include "update/FtpUpload.h"
@@ -17,6 +21,7 @@ constexpr int kTimerStopped = 0;
 constexpr const char* kCaptionWaiting = "待機中";
 constexpr const char* kCaptionAnalysing = "解析中";
 constexpr const char* kCaptionSending = "送信中";
+constexpr const char* kRunLockFile = "palisor.run.lock";
 
 constexpr RunButton kLockedButtons[] = {RunButton::kCommand1, RunButton::kCommand3,
                                         RunButton::kCommand4, RunButton::kCommand5};
@@ -109,6 +114,20 @@ RunReport DownloadLists(const Settings& settings, Host& host, Transfer& transfer
   return {};
 }
 
+// Held for the whole run, so that two runs in one folder (two windows, a window and a
+// scheduled palisor-update) never write the same files at once.
+std::optional<LockFile> TakeRunLock(std::string& error) {
+  const std::filesystem::path folder = std::filesystem::current_path();
+  bool busy = false;
+  std::optional<LockFile> lock = LockFile::TryTake(folder / kRunLockFile, busy, error);
+  if (busy) {
+    error = "another update is running in " + folder.string();
+  } else if (!lock) {
+    error = "the run lock cannot be taken: " + error;
+  }
+  return lock;
+}
+
 // Reached only once the run wrote the file, whichever groups filled it: a site that blocks
 // only countries needs its file published as much as one that blocks proxies.
 bool UploadWanted(const Settings& s) {
@@ -116,7 +135,13 @@ bool UploadWanted(const Settings& s) {
 }
 
 RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOptions& options) {
+  std::string lockError;
+  const std::optional<LockFile> runLock = TakeRunLock(lockError);
+  if (!runLock) {
+    return Failed(std::move(lockError));
+  }
   transfer.SetRequestTimeout(options.requestTimeout);
+  transfer.SetExtraCaFile(NativePath(TrimSpaces(state.settings.CAFILE)));
 
   GroupTexts texts;
   if (RunReport downloaded = DownloadLists(state.settings, host, transfer, texts);
@@ -132,8 +157,9 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
     return Abandoned();
   }
   host.SetCaption(kCaptionAnalysing);
-  StageResult written = WriteAccessFile(std::move(texts.country), std::move(texts.proxy),
-                                        std::move(texts.overseas), state.settings, host);
+  StageResult written =
+      WriteAccessFile(std::move(texts.country), std::move(texts.proxy), std::move(texts.overseas),
+                      state.settings, host, options.requestTimeout);
   if (!written.ok()) {
     if (written.outcome == Outcome::kFailed) {
       host.SetCaption(kCaptionAnalysing);

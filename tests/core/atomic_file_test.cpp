@@ -1,8 +1,14 @@
 #include "platform/AtomicFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/ScratchWorkingDir.h"
@@ -54,6 +60,80 @@ TEST_F(AtomicFileReplace, EmptyPathOrFolderIsRefusedAndCreatesNothing) {
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(FileNames(dir()), std::vector<std::string>{"folder"});
     EXPECT_TRUE(FileNames("folder").empty());
+  }
+}
+
+// What the program at the other end of a FIFO does.
+enum class Reader { kNone, kReadsAll, kNeverReads, kGoesAway };
+
+// Reads everything from `fd` until every writer has closed.
+std::string ReadToEnd(int fd) {
+  ::fcntl(fd, F_SETFL, 0);
+  std::string bytes;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  return bytes;
+}
+
+TEST_F(AtomicFileReplace, FifoNeverBlocksWhateverItsReaderDoes) {
+  using namespace std::chrono_literals;
+  const std::string bytes(300'000, 'x');  // several times what a pipe holds
+  struct Case {
+    const char* name;
+    Reader reader;
+    bool keepGoing;
+    const char* failure;  // a part of the reason; nullptr when all arrives
+  };
+  const Case cases[] = {
+      {"no reader", Reader::kNone, true, "no program is reading this FIFO"},
+      {"reads all", Reader::kReadsAll, true, nullptr},
+      {"stalls", Reader::kNeverReads, true, "within the time-out"},
+      {"stalls, run ended", Reader::kNeverReads, false, "abandoned"},
+      {"goes away", Reader::kGoesAway, true, "Broken pipe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove("fifo");
+    ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+    const int readEnd = c.reader == Reader::kNone ? -1 : ::open("fifo", O_RDONLY | O_NONBLOCK);
+    const auto start = std::chrono::steady_clock::now();
+    std::string error;
+    auto file = AtomicFile::Open("fifo", error);
+    if (c.reader == Reader::kNone) {
+      EXPECT_FALSE(file.has_value());
+      EXPECT_NE(error.find(c.failure), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_TRUE(file.has_value()) << error;
+    file->LimitWaits(300ms, [&c] { return c.keepGoing; });
+    std::string received;
+    std::thread reader;
+    if (c.reader == Reader::kReadsAll) {
+      reader = std::thread([&received, readEnd] { received = ReadToEnd(readEnd); });
+    } else if (c.reader == Reader::kGoesAway) {
+      ::close(readEnd);
+    }
+
+    const bool wrote = file->Write(bytes);
+    const bool written = file->Commit(error) && wrote;
+    EXPECT_EQ(file->abandoned(), !c.keepGoing);
+    file.reset();
+    if (reader.joinable()) {
+      reader.join();
+    }
+    if (c.reader != Reader::kGoesAway) {
+      ::close(readEnd);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+    if (c.failure == nullptr) {
+      EXPECT_TRUE(written) << error;
+      EXPECT_TRUE(received == bytes);
+    } else {
+      EXPECT_FALSE(written);
+      EXPECT_NE(error.find(c.failure), std::string::npos) << error;
+    }
   }
 }
 

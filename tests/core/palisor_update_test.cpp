@@ -449,6 +449,30 @@ TEST_F(PalisorUpdate, InterruptedRunLeavesTheOutputAsItWas) {
   EXPECT_EQ(Listing(work.path()), before);
 }
 
+TEST_F(PalisorUpdate, ASecondRunInTheSameFolderFailsAtOnceUntilTheFirstEnds) {
+  lists.Write("c1.txt", "192.0.2.1\n");
+  WriteSettings(FtpSection(false) + "[URL]\nURL1=" + http.Url("/stall") + "\n");
+  Command first(work.path(), {});
+  ASSERT_TRUE(first.WaitForOutput(kAnonymous));
+
+  const auto start = std::chrono::steady_clock::now();
+  const Finished second = RunIn(work.path());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(20)) << "it must not wait";
+  EXPECT_EQ(second.exitStatus, 1);
+  EXPECT_EQ(second.out, "");
+  EXPECT_NE(second.err.find("another update is running in " + fs::canonical(work.path()).string()),
+            std::string::npos)
+      << second.err;
+
+  // The kernel releases the lock of a run that dies; the next run takes it over.
+  first.Signal(SIGKILL);
+  first.Finish();
+  WriteSettings(FtpSection(false) + "[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+  const Finished third = RunIn(work.path());
+  EXPECT_EQ(third.exitStatus, 0) << third.err;
+  EXPECT_EQ(Output(), "deny from 192.0.2.1\n");
+}
+
 TEST_F(PalisorUpdate, HelpAndVersionAnswerWithoutRunning) {
   const Finished help = RunIn(work.path(), {"--help"});
   EXPECT_EQ(help.exitStatus, 0);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "platform/Transfer.h"
@@ -86,6 +87,48 @@ TEST_F(TransferTest, FollowsRedirectsToHttpOnly) {
     EXPECT_EQ(result.status, TransferStatus::kFailed);
     EXPECT_EQ(result.body, "");
     EXPECT_FALSE(result.error.empty());
+  }
+}
+
+TEST_F(TransferTest, HttpsTrustsTheExtraCertificatesAndNeverRedirectsToPlainHttp) {
+  const test::TestCertificate identity;
+  const test::HttpServer secure(root.path(), identity);
+  root.Write("list.txt", "9.9.9.9\n");
+  const std::string plainList = server.Url("/list.txt");
+  const std::string secureList = secure.Url("/list.txt");
+  auto redirectTo = [&secure](std::string_view to) {
+    return secure.Url("/redirect?to=" + std::string(to));
+  };
+  std::string shouting = plainList;
+  shouting.replace(0, 4, "HTTP");
+
+  struct Case {
+    std::string url;
+    std::filesystem::path caFile;
+    std::string failure;  // a part of the reason; empty when the list arrives
+  };
+  const Case cases[] = {
+      {secureList, identity.certificate(), ""},
+      {redirectTo(secureList), identity.certificate(), ""},
+      {server.Url("/redirect?to=" + secureList), identity.certificate(), ""},
+      {redirectTo(plainList), identity.certificate(), "redirected it to " + plainList},
+      {redirectTo(shouting), identity.certificate(), "never fetched over plain http"},
+      {redirectTo(server.Url("/redirect?to=" + secureList)), identity.certificate(), "plain http"},
+      {secureList, "", "certificate"},
+      {secureList, root / "missing.pem", "missing.pem"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url + " trusting " + c.caFile.string());
+    transfer.SetExtraCaFile(c.caFile);
+    const TransferResult result = transfer.Get(c.url, kAlways);
+    if (c.failure.empty()) {
+      EXPECT_EQ(result.status, TransferStatus::kOk) << result.error;
+      EXPECT_EQ(result.body, "9.9.9.9\n");
+    } else {
+      EXPECT_EQ(result.status, TransferStatus::kFailed);
+      EXPECT_EQ(result.body, "");
+      EXPECT_NE(result.error.find(c.failure), std::string::npos) << result.error;
+    }
   }
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """An HTTP server the tests control, on 127.0.0.1 and an ephemeral port.
 
-Usage: http_server.py ROOT_DIR
-Prints the port on the first line of standard output, then serves until killed.
+Usage: http_server.py ROOT_DIR [--tls CERT_FILE KEY_FILE]
+Prints the port on the first line of standard output, then serves until killed. With --tls it
+speaks HTTPS with that certificate and key.
 
 GET /<file>            the file's bytes from ROOT_DIR (404 when missing)
     query options:     delay=SECONDS     wait before answering
@@ -28,6 +29,7 @@ GET /repeat?text=T&count=N
 import gzip
 import http.server
 import os
+import ssl
 import sys
 import threading
 import time
@@ -173,11 +175,20 @@ def encode(body, coding):
 
 def main():
     global ROOT
-    if len(sys.argv) != 2:
-        sys.exit("usage: http_server.py ROOT_DIR")
+    if len(sys.argv) not in (2, 5) or (len(sys.argv) == 5 and sys.argv[2] != "--tls"):
+        sys.exit("usage: http_server.py ROOT_DIR [--tls CERT_FILE KEY_FILE]")
     ROOT = os.path.realpath(sys.argv[1])
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
+    if len(sys.argv) == 5:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[3], sys.argv[4])
+        # The handshake happens in each connection's own thread, so a client that never
+        # completes it holds up no other.
+        server.socket = context.wrap_socket(server.socket, server_side=True,
+                                            do_handshake_on_connect=False)
+        # A client that refuses the certificate is what some tests expect: no trace for it.
+        server.handle_error = lambda request, client_address: None
     print(server.server_address[1], flush=True)
     server.serve_forever()
 

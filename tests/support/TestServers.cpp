@@ -51,7 +51,7 @@ class Fd final {
   int fd_;
 };
 
-pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd) {
+pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrFd = -1) {
   std::vector<char*> argv;
   for (const std::string& argument : arguments) {
     argv.push_back(const_cast<char*>(argument.c_str()));
@@ -60,6 +60,9 @@ pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+  if (stderrFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
+  }
   pid_t pid = -1;
   const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -89,6 +92,17 @@ std::string ReadFirstLine(int fd) {
     line.append(buffer, static_cast<std::size_t>(got));
   }
   return line.substr(0, line.find('\n'));
+}
+
+// Runs a program to its end, its standard output and error discarded; throws unless it
+// exits with 0.
+void RunToEnd(const std::vector<std::string>& arguments) {
+  const Fd discard(open("/dev/null", O_WRONLY | O_CLOEXEC));
+  const pid_t pid = Spawn(arguments, discard.get(), discard.get());
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error(arguments.front() + " failed");
+  }
 }
 
 std::string Script(const char* name) {
@@ -172,11 +186,23 @@ void ServerProcess::Stop() {
   }
 }
 
+TestCertificate::TestCertificate() {
+  RunToEnd({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+            "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+            "subjectAltName=IP:127.0.0.1", "-keyout", key().string(), "-out",
+            certificate().string()});
+}
+
 HttpServer::HttpServer(const std::filesystem::path& root)
-    : process_({PALISOR_PYTHON, Script("http_server.py"), root.string()}) {}
+    : process_({PALISOR_PYTHON, Script("http_server.py"), root.string()}), scheme_("http") {}
+
+HttpServer::HttpServer(const std::filesystem::path& root, const TestCertificate& identity)
+    : process_({PALISOR_PYTHON, Script("http_server.py"), root.string(), "--tls",
+                identity.certificate().string(), identity.key().string()}),
+      scheme_("https") {}
 
 std::string HttpServer::Url(std::string_view pathAndQuery) const {
-  return "http://127.0.0.1:" + std::to_string(port()) + std::string(pathAndQuery);
+  return scheme_ + "://127.0.0.1:" + std::to_string(port()) + std::string(pathAndQuery);
 }
 
 FtpServer::FtpServer(const std::filesystem::path& home, const std::string& user,

@@ -62,19 +62,35 @@ class ServerProcess final {
   int port_ = 0;
 };
 
+// A self-signed certificate for 127.0.0.1 and its key, made afresh by the openssl command.
+class TestCertificate final {
+ public:
+  TestCertificate();
+
+  std::filesystem::path certificate() const { return dir_ / "certificate.pem"; }
+  std::filesystem::path key() const { return dir_ / "key.pem"; }
+
+ private:
+  ScratchDir dir_;
+};
+
 // tests/servers/http_server.py serving the files of `root`; see that script for the special
 // paths (/status/<code>, /redirect?to=, /loop, /stall, /headers-stall, /cut, ?gzip=1,
 // ?delay=S, ?trickle=MS&chunk=N).
 class HttpServer final {
  public:
   explicit HttpServer(const std::filesystem::path& root);
+  // The same over HTTPS, with `identity` as the server's certificate.
+  HttpServer(const std::filesystem::path& root, const TestCertificate& identity);
 
   int port() const { return process_.port(); }
-  // "http://127.0.0.1:<port>" followed by `pathAndQuery` (which starts with "/").
+  // "http://127.0.0.1:<port>" (or "https://...") followed by `pathAndQuery` (which starts
+  // with "/").
   std::string Url(std::string_view pathAndQuery) const;
 
  private:
   ServerProcess process_;
+  std::string scheme_;
 };
 
 // tests/servers/ftp_server.py: one user with full rights in `home`, passive mode on loopback.
