@@ -14,7 +14,7 @@ DEMO_PACKAGES  := $(RUN_PACKAGES) python3 python3-pyftpdlib
 BENCH_PACKAGES := $(DEMO_PACKAGES) curl time
 TEST_PACKAGES := $(RUN_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
                  xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev \
-                 openssl
+                 openssl apache2 python3-openssl python3-asyncssh
 
 # Installs the Debian packages of $(1) that are not installed yet.
 define install_missing
