@@ -381,17 +381,19 @@ bool IsUsableHostAndPort(std::string_view server) {
   return true;
 }
 
-<<<<<<< HEAD
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
-      return false;
-    }
-  }
-  return true;
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// Where a refused redirect from HTTPS pointed, when it pointed to plain HTTP.
+std::string DowngradeTarget(CURL* easy) {
+  const char* last = nullptr;
+  curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &last);
+  return last != nullptr && StartsWithNoCase(last, "http:") ? std::string(last) : std::string();
 }
 
 // A server path split into its folder and its file name: "/a/.htaccess" is "/a" and
@@ -425,21 +427,6 @@ struct SessionParts {
 std::string DisplayUrl(const ServerAddress& server, std::string_view remotePath) {
   return std::string(SchemeOf(server.protocol)) + server.hostAndPort +
          (remotePath.starts_with('/') ? "" : "/") + std::string(remotePath);
-=======
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) ==
-                  std::tolower(static_cast<unsigned char>(b));
-         });
-}
-
-// Where a refused redirect from HTTPS pointed, when it pointed to plain HTTP.
-std::string DowngradeTarget(CURL* easy) {
-  const char* last = nullptr;
-  curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &last);
-  return last != nullptr && StartsWithNoCase(last, "http:") ? std::string(last) : std::string();
->>>>>>> i9b
 }
 
 }  // namespace
@@ -603,7 +590,7 @@ std::optional<ServerAddress> ParseServerName(std::string_view name) {
   };
   ServerAddress server;
   for (const auto& [scheme, protocol] : kSchemes) {
-    if (StartsWithIgnoringCase(name, scheme)) {
+    if (StartsWithNoCase(name, scheme)) {
       server.protocol = protocol;
       name.remove_prefix(scheme.size());
       break;
