@@ -636,6 +636,36 @@ int CheckHostKey(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match
   return CURLKHSTAT_REJECT;
 }
 
+// libcurl waits for some server answers without returning (FTP: the answer to a finished
+// upload, which may take as long as the server needs to read what the socket buffers held).
+// Its progress callback still runs during such waits, so the user's wish to stop is heard
+// there too, at most every quarter second.
+class StopWatch final {
+ public:
+  explicit StopWatch(const Transfer::KeepGoing& keepGoing) : keepGoing_(keepGoing) {}
+
+  bool Ask() {
+    last_ = std::chrono::steady_clock::now();
+    stopped_ = keepGoing_ && !keepGoing_();
+    return !stopped_;
+  }
+  bool stopped() const { return stopped_; }
+
+  static int OnProgress(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto& watch = *static_cast<StopWatch*>(data);
+    if (std::chrono::steady_clock::now() - watch.last_ < kBetweenQuestions) {
+      return 0;
+    }
+    return watch.Ask() ? 0 : 1;
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kBetweenQuestions{250};
+  const Transfer::KeepGoing& keepGoing_;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  bool stopped_ = false;
+};
+
 // How one step of a server session ended.
 struct Step {
   bool aborted = false;
@@ -814,10 +844,20 @@ class ServerSession final {
     if (setup != CURLE_OK) {
       return {false, setup, curl_easy_strerror(setup)};
     }
+    StopWatch watch(keepGoing);
+    const CURLcode watched = EasyOptions(easy_.get())
+                                 .Set(CURLOPT_NOPROGRESS, 0L)
+                                 .Set(CURLOPT_XFERINFOFUNCTION, &StopWatch::OnProgress)
+                                 .Set(CURLOPT_XFERINFODATA, &watch)
+                                 .result();
+    if (watched != CURLE_OK) {
+      return {false, watched, curl_easy_strerror(watched)};
+    }
     errorBuffer_[0] = '\0';
     refusal_.clear();
-    const Completion done = parts_.perform(easy_.get(), keepGoing, multi_.get());
-    if (done.aborted) {
+    const Completion done = parts_.perform(
+        easy_.get(), [&watch] { return watch.Ask(); }, multi_.get());
+    if (done.aborted || watch.stopped()) {
       return {true, CURLE_OK, {}};
     }
     if (!done.multiError.empty()) {
@@ -935,14 +975,22 @@ ServerResult Transfer::Put(const FtpUpload& upload, const KeepGoing& keepGoing) 
     return ServerFailure(failed + "the file name on the server is empty or holds a line break");
   }
   LocalFile local{OpenSource(upload)};
-  struct stat info {};
-  if (!local.file || fstat(fileno(local.file.get()), &info) != 0) {
+  if (!local.file) {
     return ServerFailure(failed + "cannot open the local file: " + std::strerror(errno));
   }
-  if (!upload.bytes && !S_ISREG(info.st_mode)) {
-    return ServerFailure(failed + "the local file is not a regular file");
+  curl_off_t size = 0;
+  if (upload.bytes) {
+    size = static_cast<curl_off_t>(upload.bytes->size());
+  } else {
+    struct stat info {};
+    if (fstat(fileno(local.file.get()), &info) != 0) {
+      return ServerFailure(failed + "cannot open the local file: " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+      return ServerFailure(failed + "the local file is not a regular file");
+    }
+    size = static_cast<curl_off_t>(info.st_size);
   }
-  const auto size = static_cast<curl_off_t>(upload.bytes ? upload.bytes->size() : info.st_size);
 
   ServerSession session(impl_->ForSession(), upload.login, *server);
   Commands rename(server->protocol, path.folder);

@@ -207,7 +207,7 @@ TEST_F(PublishTest, EndingTheProgramMidUploadLeavesTheLiveFileAndNoTemporaryOne)
   test::WriteBytes("htaccess.txt", std::string(400'000, 'x'));
   const Served server = Ftp({"--upload-rate", "100000"});  // four seconds
   settings.SVNAME = server.address;
-  host.endProgramAt = 10;  // half a second in
+  host.EndProgramAfter(500ms);
 
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Upload().outcome, Outcome::kAbandoned);
