@@ -403,6 +403,39 @@ TEST_F(PalisorUpdate, RefusedUploadFailsTheRunWithSendingLast) {
   EXPECT_FALSE(fs::exists(ftpHome / "public_html" / ".htaccess"));
 }
 
+TEST_F(PalisorUpdate, AnFtpesServerIsTrustedThroughCafileAndNeverWarnedOfAsClear) {
+  const TestCertificate identity;
+  const FtpServer tls(
+      ftpHome.path(), kFtpUser, kFtpPassword,
+      {"--tls", "explicit", identity.certificate().string(), identity.key().string()});
+  lists.Write("c1.txt", "192.0.2.1\n");
+  struct Case {
+    const char* name;
+    std::string cafileLine;
+    int exitStatus;
+    std::string uploaded;
+  };
+  const Case cases[] = {
+      {"certificate trusted through CAFILE", "CAFILE=" + identity.certificate().string() + "\n", 0,
+       "deny from 192.0.2.1\n"},
+      {"certificate trusted nowhere", "", 1, std::string(kPreviousRun)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ftpHome.Write("public_html/.htaccess", kPreviousRun);
+    WriteSettings("[FTP]\nSVNAME=ftpes://" + tls.Address() + "\nSVUSER=" + kFtpUser +
+                  "\nSVPSWD=" + kFtpPassword + "\nSVPATH=/public_html\nFTPSW=-1\n" + c.cafileLine +
+                  "[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+
+    const Finished run = RunIn(work.path());
+
+    EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+    EXPECT_EQ(Uploaded(), c.uploaded);
+    EXPECT_EQ(run.err.find("unencrypted"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(kFtpPassword), std::string::npos) << run.err;
+  }
+}
+
 TEST_F(PalisorUpdate, OnATerminalTheCountIsRewrittenInPlace) {
   std::string list;
   for (int i = 0; i < 2000; ++i) {

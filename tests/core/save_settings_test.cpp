@@ -181,7 +181,10 @@ TEST_F(SaveSettingsTest, ServerNameAndDirectoryLoseSpacesAndOneTrailingSlash) {
                             {"ftp.mysite.example", "ftp.mysite.example"},
                             {"ftp.mysite.example//", "ftp.mysite.example/"},
                             {"\tftp.mysite.example\t", "\tftp.mysite.example\t"},
-                            {"my site.example", "my site.example"}};
+                            {"my site.example", "my site.example"},
+                            {" sftp://host.example:2222/ ", "sftp://host.example:2222"},
+                            {"ftpes://ftp.mysite.example", "ftpes://ftp.mysite.example"},
+                            {"ftps://ftp.mysite.example:990/", "ftps://ftp.mysite.example:990"}};
   for (const auto& c : names) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
@@ -317,6 +320,8 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
       "[FTP]\n"
       "svname=old.example\n"
       "LCFILE=.\\out\\site.txt\n"
+      "CHECKURL=https://www.mysite.example/\n"
+      "CAFILE=own-ca.pem\n"
       "; the password follows\n"
       "SVPSWD=old\n"
       "\n"
@@ -328,6 +333,8 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
   // What the record holds for these two must not reach the file.
   state_.settings.LCFILE = ".\\elsewhere.txt";
   state_.settings.LINESEP = "\r\n";
+  state_.settings.CHECKURL = "http://elsewhere.example/";
+  state_.settings.CAFILE = "elsewhere.pem";
   SaveSettings(UneditedInputs(), state_, file_);
 
   const std::string expected = std::string(
@@ -335,6 +342,8 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
                                    "[FTP]\n"
                                    "svname=ftp.mysite.example\n"
                                    "LCFILE=.\\out\\site.txt\n"
+                                   "CHECKURL=https://www.mysite.example/\n"
+                                   "CAFILE=own-ca.pem\n"
                                    "; the password follows\n"
                                    "SVPSWD=secret\n"
                                    "SVUSER=user\n"
