@@ -742,13 +742,10 @@ class ServerSession final {
         multi_(curl_multi_init()),
         easy_(parts_.newEasy(errorBuffer_)) {}
 
-  ~ServerSession() {
-    easy_.reset();  // before its multi handle, which holds its connection
-  }
   ServerSession(const ServerSession&) = delete;
   ServerSession& operator=(const ServerSession&) = delete;
 
-  // Sends `source` as `name` in `folder`, then runs `after` there.
+  // Sends `source` to `to`, then runs `after` in its folder.
   Step Upload(const ServerPath& to, LocalFile& source, curl_off_t size, const Commands& after,
               const Transfer::KeepGoing& keepGoing) {
     const std::string url = ServerUrl(server_, JoinPath(to));
@@ -886,7 +883,7 @@ class ServerSession final {
   SessionParts parts_;
   const ServerLogin& login_;
   ServerAddress server_;
-  MultiHandle multi_;
+  MultiHandle multi_;  // outlives the easy handle, whose connection it holds
   char errorBuffer_[CURL_ERROR_SIZE];
   EasyHandle easy_;
   std::string refusal_;

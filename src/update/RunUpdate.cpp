@@ -173,11 +173,10 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   RunReport report;
   if (UploadWanted(state.settings)) {
     host.SetCaption(kCaptionSending);
-    if (StageResult sent = UploadAccessFile(state.settings, transfer, host, report.warnings);
-        !sent.ok()) {
-      std::vector<std::string> warnings = std::move(report.warnings);
-      report = FromStage(std::move(sent));
-      report.warnings = std::move(warnings);
+    StageResult sent = UploadAccessFile(state.settings, transfer, host, report.warnings);
+    if (!sent.ok()) {
+      report.outcome = sent.outcome;
+      report.error = std::move(sent.error);
       return report;
     }
   }
