@@ -4,17 +4,30 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 # How long `make fuzz` runs each fuzz target, in seconds.
 FUZZ_SECONDS ?= 600
-RUN_DIR    ?= run
+# Where `make run` keeps palisor.ini (with the FTP password) and the files: the folder the
+# desktop entry uses, outside the source checkout.
+RUN_DIR    ?= $(HOME)/.local/share/palisor
+PACKAGE_BUILD ?= build-package
+# `make install` and `make uninstall`: where the files go (PREFIX) under a staging root (DESTDIR).
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 JOBS       ?= $(shell nproc)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# sudo only where the user may not write: the nearest existing folder of the destination.
+INSTALL_SUDO = $(shell d="$(DESTDIR)$(PREFIX)"; while [ ! -e "$$d" ]; do d=$$(dirname "$$d"); done; \
+                 [ -w "$$d" ] || echo $(SUDO))
 
 RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev fonts-ipafont-gothic
 # The demo and the benchmark start the test servers; the benchmark also times curl and sed.
 DEMO_PACKAGES  := $(RUN_PACKAGES) python3 python3-pyftpdlib
 BENCH_PACKAGES := $(DEMO_PACKAGES) curl time
-TEST_PACKAGES := $(RUN_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
+# CPack's dependency search needs dpkg-shlibdeps (dpkg-dev) and file; lintian checks the .deb.
+# The installation tests also validate the desktop entry, the manual pages and the systemd units.
+PACKAGE_PACKAGES := $(RUN_PACKAGES) dpkg-dev file lintian
+TEST_PACKAGES := $(PACKAGE_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
                  xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev \
-                 openssl apache2 python3-openssl python3-asyncssh
+                 desktop-file-utils man-db systemd openssl apache2 python3-openssl \
+                 python3-asyncssh
 
 # Installs the Debian packages of $(1) that are not installed yet.
 define install_missing
@@ -28,14 +41,36 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test build deps-run deps-test deps-demo deps-bench build-cli demo bench fuzz fuzz-build \
-        format clean
+.PHONY: run test build deps-run deps-test deps-demo deps-bench deps-package build-cli demo bench \
+        fuzz fuzz-build programs install uninstall package format clean
 
-run: deps-run
+# Both programs, as `make run`, `make install` and `make uninstall` use them.
+programs: deps-run
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISOR_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS) --target palisor palisor-update
-	mkdir -p $(RUN_DIR)
-	cd $(RUN_DIR) && exec $(abspath $(BUILD))/src/palisor
+
+# A missing RUN_DIR is made readable by its owner only: palisor.ini holds the FTP password.
+run: programs
+	mkdir -p -m 0700 "$(RUN_DIR)"
+	cd "$(RUN_DIR)" && exec $(abspath $(BUILD))/src/palisor
+
+install: programs
+	$(INSTALL_SUDO) env DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)" --strip
+
+# Removes what `make install` with the same PREFIX and DESTDIR put there.
+uninstall: programs
+	$(INSTALL_SUDO) env DESTDIR="$(DESTDIR)" packaging/uninstall.sh $(BUILD) "$(PREFIX)"
+
+# The Debian package: built with Debian's hardening flags, made by CPack, checked by lintian.
+package: deps-package
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISOR_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	rm -f $(PACKAGE_BUILD)/*.deb
+	cd $(PACKAGE_BUILD) && cpack
+	lintian --fail-on error $(PACKAGE_BUILD)/*.deb
+	@echo "Package:" $(PACKAGE_BUILD)/*.deb
 
 test: deps-test
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALISOR_TESTS=ON
@@ -85,6 +120,9 @@ deps-demo:
 deps-bench:
 	$(call install_missing,$(BENCH_PACKAGES))
 
+deps-package:
+	$(call install_missing,$(PACKAGE_PACKAGES))
+
 deps-test:
 	$(call install_missing,$(TEST_PACKAGES))
 
@@ -92,4 +130,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD)

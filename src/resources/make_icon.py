@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Draws Palisor's icon, a brick wall on a shield, as 32x32 and 16x16 PNGs.
+"""Draws Palisor's icon, a brick wall on a shield, as PNGs of 16 to 256 pixels square and SVG.
 
 Standard library only, so the images come out byte for byte the same on every machine:
     /usr/bin/python3 src/resources/make_icon.py src/resources
-Each image is a 16-colour palette PNG whose colour 0 is transparent.
+Each PNG is a 16-colour palette image whose colour 0 is transparent; the SVG uses the same
+colours.
 """
 import struct
 import sys
@@ -22,19 +23,30 @@ PALETTE = [
 ] + [(0, 0, 0)] * 10
 
 
+# The shield in the unit square: straight sides from TOP down to SHOULDER, then narrowing to
+# a point at TIP.
+TOP, SHOULDER, TIP, HALF_WIDTH = 0.05, 0.55, 0.97, 0.43
+
+
+def half_width_below_shoulder(v):
+    return HALF_WIDTH * (1.0 - ((v - SHOULDER) / (TIP - SHOULDER)) ** 1.5) ** 0.8
+
+
 def inside_shield(u, v):
     """True when the point (u, v) of the unit square lies in the shield."""
-    if v < 0.05 or v > 0.97:
+    if v < TOP or v > TIP:
         return False
-    if v < 0.55:
-        return 0.07 < u < 0.93
-    # Below the shoulders the sides narrow to a point at the bottom.
-    half_width = 0.43 * (1.0 - ((v - 0.55) / 0.42) ** 1.5) ** 0.8
-    return abs(u - 0.5) < half_width
+    if v < SHOULDER:
+        return 0.5 - HALF_WIDTH < u < 0.5 + HALF_WIDTH
+    return abs(u - 0.5) < half_width_below_shoulder(v)
 
 
 def draw(size, brick_height, brick_width, rim):
     """Returns rows of palette indices for one image."""
+    # Outline, mortar and highlight grow with the image so that large sizes keep the look of 32.
+    line = max(1, size // 32)
+    edge = [(d, 0) for d in range(-line, line + 1) if d] + [(0, d) for d in range(-line, line + 1) if d]
+
     def inside(x, y):
         return 0 <= x < size and 0 <= y < size and inside_shield((x + 0.5) / size, (y + 0.5) / size)
 
@@ -44,16 +56,16 @@ def draw(size, brick_height, brick_width, rim):
         for x in range(size):
             if not inside(x, y):
                 row.append(TRANSPARENT)
-            elif not all(inside(x + dx, y + dy) for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1))):
+            elif not all(inside(x + dx, y + dy) for dx, dy in edge):
                 row.append(OUTLINE)
             elif not all(inside(x + dx, y + dy) for dx in (-rim, 0, rim) for dy in (-rim, 0, rim)):
                 row.append(RIM)
             else:
                 course = y // brick_height
                 offset = (brick_width // 2) if course % 2 else 0
-                if y % brick_height == 0 or (x + offset) % brick_width == 0:
+                if y % brick_height < line or (x + offset) % brick_width < line:
                     row.append(MORTAR)
-                elif y % brick_height == 1:
+                elif y % brick_height < 2 * line:
                     row.append(BRICK_LIGHT)
                 else:
                     row.append(BRICK)
@@ -78,10 +90,68 @@ def png(rows):
             chunk(b"tRNS", b"\x00") + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def shield_path(scale, steps=24):
+    """The shield's edge as an SVG path, clockwise from its top left corner."""
+    below = [SHOULDER + (TIP - SHOULDER) * i / steps for i in range(steps + 1)]
+    right = [(0.5 + half_width_below_shoulder(v), v) for v in below]
+    left = [(1.0 - u, v) for u, v in reversed(right)]
+    corners = [(0.5 - HALF_WIDTH, TOP), (0.5 + HALF_WIDTH, TOP)] + right + left
+    return "M" + " L".join(f"{u * scale:.2f},{v * scale:.2f}" for u, v in corners) + " Z"
+
+
+def colour(index):
+    return "#%02x%02x%02x" % PALETTE[index]
+
+
+def svg():
+    """The 256-pixel drawing as a scalable image: same palette, bricks, rim and outline."""
+    size, brick_height, brick_width, rim = 256, *IMAGES[256]
+    line = size // 32
+    course = brick_height
+    # Two courses of bricks, the second shifted by half a brick, as draw() lays them.
+    tile = [
+        (0, 0, brick_width, line, MORTAR),
+        (0, course, brick_width, line, MORTAR),
+        (0, line, brick_width, line, BRICK_LIGHT),
+        (0, course + line, brick_width, line, BRICK_LIGHT),
+        (0, line, line, course - line, MORTAR),
+        (brick_width // 2, course + line, line, course - line, MORTAR),
+    ]
+    rects = "".join(f'<rect x="{x}" y="{y}" width="{w}" height="{h}" fill="{colour(c)}"/>'
+                    for x, y, w, h, c in tile)
+    path = shield_path(size)
+    # Strokes centred on the edge and clipped to the shield show only their inner half.
+    return f"""<svg xmlns="http://www.w3.org/2000/svg" width="{size}" height="{size}" viewBox="0 0 {size} {size}">
+<defs>
+<clipPath id="shield"><path d="{path}"/></clipPath>
+<pattern id="bricks" width="{brick_width}" height="{2 * course}" patternUnits="userSpaceOnUse">
+<rect width="{brick_width}" height="{2 * course}" fill="{colour(BRICK)}"/>{rects}
+</pattern>
+</defs>
+<g clip-path="url(#shield)">
+<path d="{path}" fill="url(#bricks)" stroke="{colour(RIM)}" stroke-width="{2 * (line + rim)}"/>
+<path d="{path}" fill="none" stroke="{colour(OUTLINE)}" stroke-width="{2 * line}"/>
+</g>
+</svg>
+"""
+
+
+# size: (brick height, brick width, rim); 16 and 32 are the window's own, the rest for menus.
+IMAGES = {
+    16: (3, 6, 1),
+    32: (5, 8, 2),
+    48: (7, 12, 3),
+    64: (10, 16, 4),
+    128: (20, 32, 8),
+    256: (40, 64, 16),
+}
+
+
 def main():
     out = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).parent)
-    (out / "palisor-32.png").write_bytes(png(draw(32, 5, 8, rim=2)))
-    (out / "palisor-16.png").write_bytes(png(draw(16, 3, 6, rim=1)))
+    for size, (brick_height, brick_width, rim) in IMAGES.items():
+        (out / f"palisor-{size}.png").write_bytes(png(draw(size, brick_height, brick_width, rim)))
+    (out / "palisor.svg").write_text(svg())
 
 
 if __name__ == "__main__":
