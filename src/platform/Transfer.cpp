@@ -884,7 +884,7 @@ class ServerSession final {
   const ServerLogin& login_;
   ServerAddress server_;
   MultiHandle multi_;  // outlives the easy handle, whose connection it holds
-  char errorBuffer_[CURL_ERROR_SIZE];
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
   EasyHandle easy_;
   std::string refusal_;
   HostKeyCheck hostKey_;
