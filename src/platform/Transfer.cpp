@@ -918,7 +918,13 @@ Step ReplaceInTwoSteps(ServerSession& session, ServerProtocol protocol, const Se
   if (!placed.ok()) {
     Commands back(protocol, target.folder);
     back.Rename(upload.asideName, target.name);
-    static_cast<void>(session.Run(target.folder, back, {}));
+    if (const Step restored = session.Run(target.folder, back, {}); !restored.ok()) {
+      // The site has no access file now: that must be heard even when the user ended the run.
+      placed.why = (placed.aborted ? std::string("the rename was abandoned") : placed.why) +
+                   "; moving the live file back failed too, it waits as " + upload.asideName +
+                   ": " + restored.why;
+      placed.aborted = false;
+    }
   }
   return placed;
 }
