@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/CommandLine.h"
 #include "platform/Paths.h"
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
@@ -22,16 +23,23 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitSignalBase = 128;  // the shell's convention for "ended by signal n"
 
-constexpr std::string_view kUsage =
-    "Usage: palisor-update [--help | --version]\n"
+constexpr std::string_view kUsageLine =
+    "Usage: palisor-update [-h|--help] [--version] [--dir DIR]\n";
+
+constexpr std::string_view kDescription =
     "\n"
     "Makes one Palisor update run in the current folder: reads palisor.ini, downloads the\n"
     "enabled lists, writes the access file and, when the settings say so, uploads it by FTP.\n"
     "Each stage of the run is printed on a line of its own.\n"
     "\n"
+    "Options:\n";
+
+constexpr std::string_view kExitStatus =
+    "\n"
     "Exit status:\n"
     "  0    the run ended with \"待機中\" (nothing to do included)\n"
-    "  1    the run ended early on a failure; the reason is printed to standard error\n"
+    "  1    the run ended early on a failure, or DIR could not be made the working folder;\n"
+    "       the reason is printed to standard error\n"
     "  2    usage error\n"
     "  130  interrupted (143 for SIGTERM, 129 for SIGHUP); the output file is left as it was\n";
 
@@ -109,20 +117,27 @@ int RunOnce() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 1) {
-    return RunOnce();
+  std::string error;
+  const auto line = palisor::ParseCommandLine({argv + 1, argv + argc}, error);
+  if (!line) {
+    WriteError(error);
+    std::fputs("Try 'palisor-update --help'.\n", stderr);
+    return kExitUsage;
   }
-  const std::string_view argument = argv[1];
-  if (argc == 2 && argument == "--help") {
-    WriteOut(kUsage);
-    return kExitOk;
+  switch (line->request) {
+    case palisor::CommandLine::Request::kHelp:
+      WriteOut(std::string(kUsageLine) + std::string(kDescription) +
+               std::string(palisor::kCommonOptionsHelp) + std::string(kExitStatus));
+      return kExitOk;
+    case palisor::CommandLine::Request::kVersion:
+      WriteOut("palisor-update " PALISOR_VERSION "\n");
+      return kExitOk;
+    case palisor::CommandLine::Request::kStart:
+      break;
   }
-  if (argc == 2 && argument == "--version") {
-    WriteOut("palisor-update " PALISOR_VERSION "\n");
-    return kExitOk;
+  if (line->directory && !palisor::EnterFolder(*line->directory, error)) {
+    WriteError(error);
+    return kExitFailed;
   }
-  WriteError(argc == 2 ? "unknown argument '" + std::string(argument) + "'"
-                       : std::string("too many arguments"));
-  std::fputs("Try 'palisor-update --help'.\n", stderr);
-  return kExitUsage;
+  return RunOnce();
 }

@@ -79,6 +79,7 @@ Dialog::Dialog(Module1& state, QWidget* parent) : QDialog(parent), state_(state)
   SetTabOrder();
   KeepCaptionsWhole(this);
   FillFromSettings();
+  shown_ = CurrentInputs();
   connect(check4_, &QCheckBox::toggled, this, &Dialog::ApplyFtpEnablingRule);
   check1_->setFocus();
 }
@@ -257,12 +258,30 @@ SettingsDialogInputs Dialog::CurrentInputs() const {
   in.text6 = ToBytes(text6_);
   in.text9 = ToBytes(text9_);
   in.text7 = ToBytes(text7_);
+  for (int c = 0; c < kCountryCount; ++c) {
+    in.countryModes[c] = state_.settings.CountryMode(static_cast<Country>(c));
+  }
   return in;
 }
 
 void Dialog::SaveAndClose() {
-  SaveSettings(CurrentInputs(), state_);
+  std::string error;
+  if (!SaveSettings(shown_, CurrentInputs(), state_, error)) {
+    ShowSaveFailure(error);
+    return;
+  }
   accept();
+}
+
+// The edits stay in the dialog, so the user can mend the file or folder and press OK again.
+void Dialog::ShowSaveFailure(const std::string& error) {
+  QMessageBox failure(this);
+  failure.setWindowTitle(QStringLiteral("Palisor"));
+  failure.setTextFormat(Qt::PlainText);
+  failure.setIcon(QMessageBox::Warning);
+  failure.setText(QStringLiteral("設定を保存できませんでした。\n") + FromBytes(error));
+  failure.setStandardButtons(QMessageBox::Ok);
+  failure.exec();
 }
 
 }  // namespace palisor

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <array>
+#include <string>
 
 #include "dialogs/SaveSettings.h"
 #include "settings/Settings.h"
@@ -11,9 +12,10 @@ class QLineEdit;
 
 namespace palisor {
 
-// The settings dialog: a view over the settings, filled at each opening. OK normalises and
-// saves everything through SaveSettings and restarts the countdown; Cancel, Esc and the
-// close box store nothing. "国別制御" shows the country notice, then Dialog2.
+// The settings dialog: a view over the settings, filled at each opening. OK saves what was
+// changed through SaveSettings and restarts the countdown; when the file cannot be written it
+// says which file and why, and stays open. Cancel, Esc and the close box store nothing. "国別制御"
+// shows the country notice, then Dialog2.
 //
 // Every control's objectName is its name ("Check1", "Text7", "OKButton" ...). The two
 // members of the frame array Frame5 are both named "Frame5" and carry their index (0, 1) in
@@ -35,10 +37,12 @@ class Dialog final : public QDialog {
   void ApplyFtpEnablingRule();
   void ShowCountryControl();
   void SaveAndClose();
+  void ShowSaveFailure(const std::string& error);
   SettingsDialogInputs CurrentInputs() const;
   std::array<QLineEdit*, 5> FtpBoxes() const;
 
   Module1& state_;
+  SettingsDialogInputs shown_;   // as filled at the opening
   QCheckBox* check1_ = nullptr;  // MODE1 ... MODE3
   QCheckBox* check2_ = nullptr;
   QCheckBox* check3_ = nullptr;

@@ -3,9 +3,14 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
 #include "platform/Text.h"
 #include "settings/NumberRule.h"
 #include "settings/SettingsFile.h"
@@ -100,61 +105,95 @@ void NormaliseInputs(const SettingsDialogInputs& in, Settings& s) {
   s.LISTMAX = ReadNumberField(in.text6, kListMaxField);
   s.MASK = ReadNumberField(in.text9, kMaskField);
   s.TMINT = ReadNumberField(in.text7, kIntervalField);
+  for (int c = 0; c < kCountryCount; ++c) {
+    s.CountryMode(static_cast<Country>(c)) = in.countryModes[c];
+  }
 }
 
-// The order matters: a first save lays the file out in it.
-void WriteEveryKey(const Settings& s, std::string_view file) {
-  // A failed write is not reported; the settings in memory already hold the new values.
-  const auto write = [file](std::string_view section, std::string_view key,
-                            std::string_view value) {
-    static_cast<void>(WriteIniValue(section, key, value, file));
+struct SavedKey {
+  std::string_view section;
+  std::string_view key;
+  std::string text;
+};
+
+// Every saved key with the text it is written as. The order matters: a first save lays the
+// file out in it.
+std::vector<SavedKey> SavedKeys(const Settings& s) {
+  std::vector<SavedKey> keys = {
+      {"FTP", "SVNAME", s.SVNAME},
+      {"FTP", "SVUSER", s.SVUSER},
+      {"FTP", "SVPSWD", s.SVPSWD},
+      {"FTP", "SVPATH", s.SVPATH},
+      {"FTP", "SVFILE", s.SVFILE},
+      {"ETC", "HOST2IP", FlagText(s.HOST2IP)},
+      {"ETC", "SPC_PREV", FlagText(s.SPC_PREV)},
+      {"ETC", "SPC_NEXT", FlagText(s.SPC_NEXT)},
+      {"ETC", "TMINT", std::to_string(s.TMINT)},
+      {"URL", "URL1", s.URL1},
+      {"URL", "URL2", s.URL2},
+      {"URL", "URL3", s.URL3},
+      {"URL", "URL4", s.URL4},
+      {"URL", "URL5", s.URL5},
+      {"URL", "URL6", s.URL6},
+      {"URL", "MASK", std::to_string(s.MASK)},
+      {"URL", "LISTMAX", std::to_string(s.LISTMAX)},
+      {"FTP", "FTPSW", FlagText(s.FTPSW)},
+      {"URL", "MODE1", FlagText(s.MODE1)},
+      {"URL", "MODE2", FlagText(s.MODE2)},
+      {"URL", "MODE3", FlagText(s.MODE3)},
+      {"URL", "MODE4", FlagText(s.MODE4)},
+      {"URL", "MODE5", FlagText(s.MODE5)},
+      {"URL", "MODE6", FlagText(s.MODE6)},
   };
-  write("FTP", "SVNAME", s.SVNAME);
-  write("FTP", "SVUSER", s.SVUSER);
-  write("FTP", "SVPSWD", s.SVPSWD);
-  write("FTP", "SVPATH", s.SVPATH);
-  write("FTP", "SVFILE", s.SVFILE);
-  write("ETC", "HOST2IP", FlagText(s.HOST2IP));
-  write("ETC", "SPC_PREV", FlagText(s.SPC_PREV));
-  write("ETC", "SPC_NEXT", FlagText(s.SPC_NEXT));
-  write("ETC", "TMINT", std::to_string(s.TMINT));
-  write("URL", "URL1", s.URL1);
-  write("URL", "URL2", s.URL2);
-  write("URL", "URL3", s.URL3);
-  write("URL", "URL4", s.URL4);
-  write("URL", "URL5", s.URL5);
-  write("URL", "URL6", s.URL6);
-  write("URL", "MASK", std::to_string(s.MASK));
-  write("URL", "LISTMAX", std::to_string(s.LISTMAX));
-  write("FTP", "FTPSW", FlagText(s.FTPSW));
-  write("URL", "MODE1", FlagText(s.MODE1));
-  write("URL", "MODE2", FlagText(s.MODE2));
-  write("URL", "MODE3", FlagText(s.MODE3));
-  write("URL", "MODE4", FlagText(s.MODE4));
-  write("URL", "MODE5", FlagText(s.MODE5));
-  write("URL", "MODE6", FlagText(s.MODE6));
   for (int c = 0; c < kCountryCount; ++c) {
-    write("CNT", kCountryKeyNames[c].mode, std::to_string(s.CountryMode(static_cast<Country>(c))));
-  }
-  // Only the text written is trimmed; the addresses held stay as they are.
-  for (int c = 0; c < kCountryCount; ++c) {
-    write("CNT", kCountryKeyNames[c].allowList, TrimSpaces(s.countryListUrls[c][kModeAllow]));
+    keys.push_back(
+        {"CNT", kCountryKeyNames[c].mode, std::to_string(s.CountryMode(static_cast<Country>(c)))});
   }
   for (int c = 0; c < kCountryCount; ++c) {
-    write("CNT", kCountryKeyNames[c].denyList, TrimSpaces(s.countryListUrls[c][kModeDeny]));
+    keys.push_back({"CNT", kCountryKeyNames[c].allowList,
+                    std::string(TrimSpaces(s.countryListUrls[c][kModeAllow]))});
   }
-  write("EDIT", "CHARBF", s.CHARBF);
-  write("EDIT", "CHARAF", s.CHARAF);
+  for (int c = 0; c < kCountryCount; ++c) {
+    keys.push_back({"CNT", kCountryKeyNames[c].denyList,
+                    std::string(TrimSpaces(s.countryListUrls[c][kModeDeny]))});
+  }
+  keys.push_back({"EDIT", "CHARBF", s.CHARBF});
+  keys.push_back({"EDIT", "CHARAF", s.CHARAF});
+  return keys;
+}
+
+Settings WithInputs(Settings s, const SettingsDialogInputs& inputs) {
+  NormaliseInputs(inputs, s);
+  return s;
 }
 
 }  // namespace
 
-void SaveSettings(const SettingsDialogInputs& inputs, Module1& state, std::string_view file) {
-  // Every field is set before the first write, so a run reading the settings never sees
-  // a half-saved mix.
-  NormaliseInputs(inputs, state.settings);
+bool SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
+                  Module1& state, std::string& error, std::string_view file) {
+  // The absolute name, so that a failure says which file wherever the program was started.
+  std::error_code ignored;
+  auto document = IniDocument::Read(std::filesystem::absolute(NativePath(file), ignored), error);
+  if (!document) {
+    return false;
+  }
+  // The keys the dialog does not edit come from the file, never from memory.
+  const Settings held = SettingsFrom(IniSnapshot::OfBytes(document->bytes()));
+  const std::vector<SavedKey> before = SavedKeys(WithInputs(held, shown));
+  const std::vector<SavedKey> after = SavedKeys(WithInputs(held, edited));
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    const SavedKey& key = after[i];
+    if (key.text != before[i].text || !document->Has(key.section, key.key)) {
+      // Cannot be refused: no value read from a file or normalised holds a line break.
+      static_cast<void>(document->Set(key.section, key.key, key.text));
+    }
+  }
+  if (!document->Save(error)) {
+    return false;
+  }
+  state.settings = SettingsFrom(IniSnapshot::OfBytes(document->bytes()));
   state.secondsLeft = state.settings.TMINT;
-  WriteEveryKey(state.settings, file);
+  return true;
 }
 
 }  // namespace palisor

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "platform/AtomicFile.h"
@@ -41,16 +42,26 @@ class UniqueFd final {
 
 enum class FileState { kRead, kMissing, kUnreadable };
 
-// Reads the whole file. Only a regular file counts: a directory, a pipe or a device is
-// unreadable (and is not waited on).
-FileState ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
+// Reads the whole file. Only a regular file of at most kIniFileMax bytes counts: a directory,
+// a pipe or a device is unreadable (and is not waited on). `reason` says why it was not read.
+FileState ReadWholeFile(const std::filesystem::path& path, std::string& bytes,
+                        std::string& reason) {
   const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
+    reason = std::strerror(errno);
     return errno == ENOENT ? FileState::kMissing : FileState::kUnreadable;
   }
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    reason = "not a regular file";
     return FileState::kUnreadable;
+  }
+  const auto tooLarge = [&reason] {
+    reason = "larger than " + std::to_string(kIniFileMax >> 20) + " MB";
+    return FileState::kUnreadable;
+  };
+  if (static_cast<std::uintmax_t>(info.st_size) > kIniFileMax) {
+    return tooLarge();
   }
   bytes.clear();
   bytes.reserve(static_cast<std::size_t>(info.st_size));
@@ -64,10 +75,24 @@ FileState ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
       if (errno == EINTR) {
         continue;
       }
+      reason = std::strerror(errno);
       return FileState::kUnreadable;
+    }
+    if (bytes.size() + static_cast<std::size_t>(n) > kIniFileMax) {  // it grew while read
+      return tooLarge();
     }
     bytes.append(chunk, static_cast<std::size_t>(n));
   }
+}
+
+// The file's bytes, or empty text when it cannot be read: the rules' answer for a missing file.
+std::string BytesOrEmpty(const std::filesystem::path& path) {
+  std::string bytes;
+  std::string reason;
+  if (ReadWholeFile(path, bytes, reason) != FileState::kRead) {
+    bytes.clear();
+  }
+  return bytes;
 }
 
 bool IsBlankChar(char c) {
@@ -259,7 +284,7 @@ KeyLocation FindKey(std::string_view text, std::size_t begin, std::size_t end,
   return where;
 }
 
-// Blanks trimmed, then one outer pair of the same quote mark removed, then the length cut.
+// Blanks trimmed, then one outer pair of the same quote mark removed.
 std::string ValueAt(std::string_view text, const KeyLocation& where) {
   std::string_view value =
       TrimBlanks(text.substr(where.valueBegin, where.line.end - where.valueBegin));
@@ -267,7 +292,7 @@ std::string ValueAt(std::string_view text, const KeyLocation& where) {
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  return std::string(value.substr(0, kIniValueMax));
+  return std::string(value);
 }
 
 std::string_view LineEndStyle(std::string_view text) {
@@ -321,78 +346,78 @@ Splice PlanWrite(std::string_view text, std::string_view section, std::string_vi
 
 }  // namespace
 
-IniSnapshot::IniSnapshot(const std::filesystem::path& file) {
-  if (ReadWholeFile(file, bytes_) != FileState::kRead) {
-    bytes_.clear();
-    return;
-  }
-  // One pass over the file: the body of the first copy of every section.
-  Body* open = nullptr;
-  LineCursor cursor(bytes_);
-  Line line;
-  while (cursor.Next(line)) {
-    const ParsedLine parsed = Parse(bytes_, line);
-    if (parsed.kind != LineKind::kSection) {
-      continue;
+IniSnapshot::IniSnapshot(const std::filesystem::path& file) : bytes_(BytesOrEmpty(file)) {}
+
+IniSnapshot IniSnapshot::OfBytes(std::string bytes) {
+  IniSnapshot snapshot;
+  snapshot.bytes_ = std::move(bytes);
+  return snapshot;
+}
+
+const std::optional<IniSnapshot::Body>& IniSnapshot::BodyOf(std::string_view section) const {
+  const auto [it, added] = bodies_.try_emplace(LowerCase(section));
+  if (added) {
+    if (const SectionSpan span = FindSection(bytes_, section); span.found) {
+      it->second = Body{span.header.next, span.end};
     }
-    if (open != nullptr) {
-      open->end = line.begin;
-    }
-    const auto [it, first] = bodies_.try_emplace(LowerCase(parsed.name), Body{line.next, 0});
-    open = first ? &it->second : nullptr;
   }
-  if (open != nullptr) {
-    open->end = bytes_.size();
-  }
+  return it->second;
 }
 
 std::string IniSnapshot::Get(std::string_view section, std::string_view key,
                              std::string_view fallback) const {
-  if (const auto body = bodies_.find(LowerCase(section)); body != bodies_.end()) {
-    const KeyLocation where = FindKey(bytes_, body->second.begin, body->second.end, key);
+  if (const auto& body = BodyOf(section)) {
+    const KeyLocation where = FindKey(bytes_, body->begin, body->end, key);
     if (where.found) {
       return ValueAt(bytes_, where);
     }
   }
-  return std::string(fallback.substr(0, kIniValueMax));
+  return std::string(fallback);
 }
 
 std::string GetProfileString(std::string_view section, std::string_view key,
                              std::string_view fallback, const std::filesystem::path& file) {
-  std::string text;
-  if (ReadWholeFile(file, text) == FileState::kRead) {
-    const SectionSpan span = FindSection(text, section);
-    if (span.found) {
-      const KeyLocation where = FindKey(text, span.header.next, span.end, key);
-      if (where.found) {
-        return ValueAt(text, where);
-      }
-    }
-  }
-  return std::string(fallback.substr(0, kIniValueMax));
+  return IniSnapshot(file).Get(section, key, fallback);
 }
 
-bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::filesystem::path& file) {
+std::optional<IniDocument> IniDocument::Read(const std::filesystem::path& file,
+                                             std::string& error) {
+  std::string bytes;
+  std::string reason;
+  switch (ReadWholeFile(file, bytes, reason)) {
+    case FileState::kRead:
+      return IniDocument(file, std::move(bytes));
+    case FileState::kMissing:
+      return IniDocument(file, {});
+    case FileState::kUnreadable:
+      break;
+  }
+  error = file.string() + ": " + reason;
+  return std::nullopt;
+}
+
+bool IniDocument::Has(std::string_view section, std::string_view key) const {
+  const SectionSpan span = FindSection(bytes_, section);
+  return span.found && FindKey(bytes_, span.header.next, span.end, key).found;
+}
+
+bool IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
   // A line break would inject lines of its own into the file.
   if (HoldsLineBreak(section) || HoldsLineBreak(key) || HoldsLineBreak(value)) {
     return false;
   }
-  std::string text;
-  if (ReadWholeFile(file, text) == FileState::kUnreadable) {
-    return false;  // writing it anew would lose what it holds
-  }
-  const Splice splice = PlanWrite(text, section, key, value);
+  const Splice splice = PlanWrite(bytes_, section, key, value);
+  bytes_.replace(splice.at, splice.erase, splice.insert);
+  return true;
+}
 
-  std::string error;
-  auto out = AtomicFile::Open(file, error, kNewFileMode);
+bool IniDocument::Save(std::string& error) const {
+  auto out = AtomicFile::Open(file_, error, kNewFileMode);
   if (!out) {
     return false;
   }
-  const std::string_view old = text;
-  const bool written = out->Write(old.substr(0, splice.at)) && out->Write(splice.insert) &&
-                       out->Write(old.substr(splice.at + splice.erase));
-  return written && out->Commit(error);
+  out->Write(bytes_);  // a failed write is reported by the commit
+  return out->Commit(error);
 }
 
 }  // namespace palisor

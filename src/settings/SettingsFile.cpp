@@ -42,7 +42,7 @@ std::string EmptyIfBlank(std::string text) {
 // Reads the keys of one settings file as ReadIniValue would, the file read only once.
 class KeyReader final {
  public:
-  explicit KeyReader(std::string_view file) : snapshot_(NativePath(file)) {}
+  explicit KeyReader(const IniSnapshot& snapshot) : snapshot_(snapshot) {}
 
   std::string Text(std::string_view section, std::string_view key,
                    std::string_view fallback) const {
@@ -61,7 +61,7 @@ class KeyReader final {
   }
 
  private:
-  IniSnapshot snapshot_;
+  const IniSnapshot& snapshot_;
 };
 
 }  // namespace
@@ -69,11 +69,6 @@ class KeyReader final {
 std::string ReadIniValue(std::string_view section, std::string_view key, std::string_view file,
                          std::string_view fallback) {
   return GetProfileString(section, key, fallback, NativePath(file));
-}
-
-bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
-                   std::string_view file) {
-  return WriteProfileString(section, key, value, NativePath(file));
 }
 
 std::string DecodeLineSeparator(std::string_view code) {
@@ -89,7 +84,7 @@ std::string DecodeLineSeparator(std::string_view code) {
   return std::string(code);
 }
 
-void LoadSettings(Module1& state, std::string_view file) {
+Settings SettingsFrom(const IniSnapshot& file) {
   const KeyReader read(file);
   Settings s;
 
@@ -145,7 +140,11 @@ void LoadSettings(Module1& state, std::string_view file) {
         read.Text("CNT", kCountryKeyNames[c].denyList, DefaultList(kCountryListFiles[c].deny));
   }
 
-  state.settings = std::move(s);
+  return s;
+}
+
+void LoadSettings(Module1& state, std::string_view file) {
+  state.settings = SettingsFrom(IniSnapshot(NativePath(file)));
   state.secondsLeft = state.settings.TMINT;
 }
 

@@ -114,11 +114,11 @@ TEST_F(HostileSettingsTest, TheValuesThatCanBeReadAreRead) {
        "[FTP]\nSVNAME=" + tenThousand + "\n[EDIT]\nCHARBF=" + std::string(10'000, 'b') +
            "\n[URL]\nMASK=" + std::string(10'000, '1') +
            "\n[ETC]\nTMINT=" + std::string(9'998, '0') + "90\n",
-       [](Module1& m) {
-         m.settings.SVNAME = std::string(126, 'a');
-         m.settings.CHARBF = std::string(126, 'b') + " ";
+       [&](Module1& m) {
+         m.settings.SVNAME = tenThousand;
+         m.settings.CHARBF = std::string(10'000, 'b') + " ";
          m.settings.MASK = 32;                   // far beyond 32-bit, then out of range
-         m.settings.TMINT = m.secondsLeft = 60;  // the 90 lies past the first 126 bytes
+         m.settings.TMINT = m.secondsLeft = 90;  // read whole, leading zeros and all
        }},
       {"names of 10,000 bytes",
        "[" + tenThousand + "]\nSVNAME=x\n[FTP]\n" + tenThousand + "=y\nSVUSER=site\n",
@@ -157,6 +157,26 @@ TEST_F(HostileSettingsTest, AHundredMegabyteFileIsReadOnce) {
   const Module1 loaded = Loaded();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
   EXPECT_EQ(Describe(loaded), Describe(expected));
+}
+
+// Neither a file too large to be a settings file nor millions of sections may exhaust memory.
+TEST_F(HostileSettingsTest, NoSizeOrShapeOfFileStopsTheStart) {
+  {
+    test::WriteBytes(kFile, "[ETC]\nTMINT=120\n");
+    std::filesystem::resize_file(kFile, std::uintmax_t{300} << 30);  // sparse: 300 GB
+    EXPECT_EQ(Describe(Loaded()), Describe(Defaults()));
+  }
+  {
+    std::ofstream out(kFile, std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < 3'000'000; ++i) {
+      out << '[' << i << "]\n";
+    }
+    out << "[ETC]\nTMINT=120\n";
+    ASSERT_TRUE(out.flush());
+  }
+  Module1 expected = Defaults();
+  expected.settings.TMINT = expected.secondsLeft = 120;
+  EXPECT_EQ(Describe(Loaded()), Describe(expected));
 }
 
 TEST_F(HostileSettingsTest, ADirectoryInsteadOfAFileGivesTheDefaults) {

@@ -238,16 +238,17 @@ TEST(LoadSettings, LineSeparatorCodes) {
   EXPECT_EQ(DecodeLineSeparator("\t\\n"), "\t\\n");  // a tab is no space here
 }
 
-TEST(LoadSettings, LongValuesAreCutAndWindowsPathsAreTakenNatively) {
+// A long list address is fetched as written, not cut to another address.
+TEST(LoadSettings, LongValuesAreReadWholeAndWindowsPathsAreTakenNatively) {
   ScratchDir dir;
   std::filesystem::create_directory(dir / "conf");
-  WriteBytes(dir / "conf" / "palisor.ini", "[FTP]\nSVNAME=" + std::string(300, 'h') + "\n");
+  const std::string longAddress = "http://lists.example/" + std::string(300, 'h') + ".txt";
+  WriteBytes(dir / "conf" / "palisor.ini", "[FTP]\nSVUSER=me\n[URL]\nURL1=" + longAddress + "\n");
   const WorkingDirectory inside(dir.path());
   Module1 state;
   LoadSettings(state, ".\\conf\\palisor.ini");
-  EXPECT_EQ(state.settings.SVNAME, std::string(126, 'h'));
+  EXPECT_EQ(state.settings.URL1, longAddress);
 
-  EXPECT_TRUE(WriteIniValue("FTP", "SVUSER", "me", ".\\conf\\palisor.ini"));
   EXPECT_EQ(ReadIniValue("ftp", "svuser", ".\\conf\\palisor.ini", "none"), "me");
   EXPECT_EQ(ReadIniValue("FTP", "SVPATH", ".\\conf\\palisor.ini", "none"), "none");
   EXPECT_FALSE(std::filesystem::exists(dir / ".\\conf\\palisor.ini"));

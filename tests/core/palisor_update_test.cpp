@@ -507,20 +507,36 @@ TEST_F(PalisorUpdate, ASecondRunInTheSameFolderFailsAtOnceUntilTheFirstEnds) {
 }
 
 TEST_F(PalisorUpdate, HelpAndVersionAnswerWithoutRunning) {
-  const Finished help = RunIn(work.path(), {"--help"});
-  EXPECT_EQ(help.exitStatus, 0);
-  EXPECT_TRUE(help.out.starts_with("Usage: palisor-update")) << help.out;
-
+  for (const char* help : {"--help", "-h"}) {
+    const Finished run = RunIn(work.path(), {help});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_TRUE(run.out.starts_with("Usage: palisor-update")) << run.out;
+  }
   const Finished version = RunIn(work.path(), {"--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out, "palisor-update " PALISOR_VERSION "\n");
   EXPECT_EQ(Listing(work.path()), std::set<std::string>{});
 }
 
+TEST_F(PalisorUpdate, DirNamesTheFolderToWorkIn) {
+  lists.Write("proxy.txt", "192.0.2.1\n");
+  work.Write("site/palisor.ini", "[FTP]\nFTPSW=0\n[URL]\nURL1=" + ListUrl("proxy.txt") + "\n");
+  work.Write("plain", "");
+
+  const Finished run = RunIn(work.path(), {"--dir", "site"});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(ReadBytes(work / "site" / "htaccess.txt"), "deny from 192.0.2.1\n");
+
+  const Finished blocked = RunIn(work.path(), {"--dir=plain/site"});
+  EXPECT_EQ(blocked.exitStatus, 1);
+  EXPECT_EQ(blocked.err, "palisor-update: plain/site: Not a directory\n");
+  EXPECT_EQ(blocked.out, "");
+}
+
 TEST(PalisorUpdateUsage, AnyOtherArgumentIsAUsageError) {
   ScratchDir work;
   const std::vector<std::vector<std::string>> usages = {
-      {"--bogus"}, {"-h"}, {""}, {"--help", "--version"}, {"palisor.ini"}};
+      {"--bogus"}, {""}, {"--help", "--bogus"}, {"palisor.ini"}, {"--dir"}};
   for (const auto& arguments : usages) {
     SCOPED_TRACE(arguments.front());
     const Finished run = RunIn(work.path(), arguments);

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "dialogs/SaveSettings.h"
+#include "platform/IniFile.h"
 #include "settings/SettingsFile.h"
 #include "support/RecordingHost.h"
 #include "support/ScratchWorkingDir.h"
@@ -33,43 +39,21 @@ SettingsDialogInputs UneditedInputs() {
   return in;
 }
 
-Settings HeldSettings() {
-  Settings s;
-  s.LCFILE = ".\\htaccess.txt";
-  s.LINESEP = "\n";
-  s.SPC_PREV = true;
-  s.IPG_CN = kModeDeny;
-  s.IPG_KR = kModeAllow;
-  s.URL1 = "http://lists.example/proxy_c1.txt";
-  s.URL2 = "http://lists.example/proxy_c2.txt";
-  s.URL3 = "http://lists.example/proxy_c3.txt";
-  s.URL4 = "http://lists.example/proxy_ru1.txt";
-  s.URL5 = "http://lists.example/proxy_ru2.txt";
-  s.URL6 = "http://lists.example/proxy_ca.txt";
-  const char* codes[] = {"JP", "CN", "HK", "TW", "KR"};
-  for (int c = 0; c < kCountryCount; ++c) {
-    s.countryListUrls[c][kModeAllow] =
-        std::string("http://lists.example/ipg_ALLOW_") + codes[c] + ".txt";
-    s.countryListUrls[c][kModeDeny] =
-        std::string("http://lists.example/ipg_DENY_") + codes[c] + ".txt";
-  }
-  return s;
-}
-
-// The sections a save adds after FTP when they are missing, for HeldSettings().
+// The sections a save adds after FTP when they are missing: the keys the dialog does not
+// edit come from the file, here the defaults of a file without them.
 constexpr const char* kEtcUrlCntSections =
     "[ETC]\n"
     "HOST2IP=0\n"
-    "SPC_PREV=-1\n"
+    "SPC_PREV=0\n"
     "SPC_NEXT=0\n"
     "TMINT=3600\n"
     "[URL]\n"
-    "URL1=http://lists.example/proxy_c1.txt\n"
-    "URL2=http://lists.example/proxy_c2.txt\n"
-    "URL3=http://lists.example/proxy_c3.txt\n"
-    "URL4=http://lists.example/proxy_ru1.txt\n"
-    "URL5=http://lists.example/proxy_ru2.txt\n"
-    "URL6=http://lists.example/proxy_ca.txt\n"
+    "URL1=http://lists.palisor.example/proxy/proxy_c1.txt\n"
+    "URL2=http://lists.palisor.example/proxy/proxy_c2.txt\n"
+    "URL3=http://lists.palisor.example/proxy/proxy_c3.txt\n"
+    "URL4=http://lists.palisor.example/proxy/proxy_ru1.txt\n"
+    "URL5=http://lists.palisor.example/proxy/proxy_ru2.txt\n"
+    "URL6=http://lists.palisor.example/proxy/proxy_ca.txt\n"
     "MASK=32\n"
     "LISTMAX=9999\n"
     "MODE1=-1\n"
@@ -84,21 +68,36 @@ constexpr const char* kEtcUrlCntSections =
     "IPG_HK=0\n"
     "IPG_TW=0\n"
     "IPG_KR=1\n"
-    "IPG_JP_URL1=http://lists.example/ipg_ALLOW_JP.txt\n"
-    "IPG_CN_URL1=http://lists.example/ipg_ALLOW_CN.txt\n"
-    "IPG_HK_URL1=http://lists.example/ipg_ALLOW_HK.txt\n"
-    "IPG_TW_URL1=http://lists.example/ipg_ALLOW_TW.txt\n"
-    "IPG_KR_URL1=http://lists.example/ipg_ALLOW_KR.txt\n"
-    "IPG_JP_URL2=http://lists.example/ipg_DENY_JP.txt\n"
-    "IPG_CN_URL2=http://lists.example/ipg_DENY_CN.txt\n"
-    "IPG_HK_URL2=http://lists.example/ipg_DENY_HK.txt\n"
-    "IPG_TW_URL2=http://lists.example/ipg_DENY_TW.txt\n"
-    "IPG_KR_URL2=http://lists.example/ipg_DENY_KR.txt\n";
+    "IPG_JP_URL1=http://lists.palisor.example/proxy/ipg_ALLOW_JP.txt\n"
+    "IPG_CN_URL1=http://lists.palisor.example/proxy/ipg_ALLOW_CN.txt\n"
+    "IPG_HK_URL1=http://lists.palisor.example/proxy/ipg_ALLOW_HK.txt\n"
+    "IPG_TW_URL1=http://lists.palisor.example/proxy/ipg_ALLOW_TW.txt\n"
+    "IPG_KR_URL1=http://lists.palisor.example/proxy/ipg_ALLOW_KR.txt\n"
+    "IPG_JP_URL2=http://lists.palisor.example/proxy/ipg_DENY_JP.txt\n"
+    "IPG_CN_URL2=http://lists.palisor.example/proxy/ipg_DENY_CN.txt\n"
+    "IPG_HK_URL2=http://lists.palisor.example/proxy/ipg_DENY_HK.txt\n"
+    "IPG_TW_URL2=http://lists.palisor.example/proxy/ipg_DENY_TW.txt\n"
+    "IPG_KR_URL2=http://lists.palisor.example/proxy/ipg_DENY_KR.txt\n";
 
-// The normalisation tables save here: every write fails at once, which the step must
-// shrug off, and the record alone is checked. The written forms are checked by the tests
-// that save into a real file.
-constexpr const char* kNowhere = "/nonexistent-palisor-dir/palisor.ini";
+constexpr const char* kFtpSection =
+    "[FTP]\n"
+    "SVNAME=ftp.mysite.example\n"
+    "SVUSER=user\n"
+    "SVPSWD=secret\n"
+    "SVPATH=/public_html\n"
+    "SVFILE=.htaccess\n"
+    "FTPSW=-1\n";
+
+constexpr const char* kEditSection =
+    "[EDIT]\n"
+    "CHARBF=deny from  \n"
+    "CHARAF=\n";
+
+SettingsDialogInputs WithCountries(SettingsDialogInputs in) {
+  in.countryModes[kChina] = kModeDeny;
+  in.countryModes[kKorea] = kModeAllow;
+  return in;
+}
 
 class SaveSettingsTest : public ::testing::Test {
  protected:
@@ -109,7 +108,7 @@ class SaveSettingsTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     file_ = (dir_ / "palisor.ini").string();
-    state_.settings = HeldSettings();
+    state_.settings.SVNAME = "held.example";
     state_.secondsLeft = 17;
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -121,12 +120,31 @@ class SaveSettingsTest : public ::testing::Test {
   void WriteFile(const std::string& bytes) const {
     std::ofstream(file_, std::ios::binary) << bytes;
   }
-  std::string Saved(const char* section, const char* key) const {
-    return ReadIniValue(section, key, file_, "<absent>");
+
+  bool Save(const SettingsDialogInputs& edited,
+            const SettingsDialogInputs& shown = UneditedInputs()) {
+    error_.clear();
+    return SaveSettings(shown, edited, state_, error_, file_);
+  }
+
+  // A first save of `edited` into a new file; gives the text written for `key`, as it
+  // stands on its line.
+  std::string FirstSaveText(const SettingsDialogInputs& edited, std::string_view key) {
+    fs::remove(file_);
+    EXPECT_TRUE(Save(edited)) << error_;
+    const std::string bytes = FileBytes();
+    const std::string start = "\n" + std::string(key) + "=";
+    const auto at = bytes.find(start);
+    if (at == std::string::npos) {
+      return "<absent>";
+    }
+    const auto from = at + start.size();
+    return bytes.substr(from, bytes.find('\n', from) - from);
   }
 
   fs::path dir_;
   std::string file_;
+  std::string error_;
   Module1 state_;
 };
 
@@ -143,7 +161,7 @@ TEST_F(SaveSettingsTest, IntervalFallsBackToTheDefaultOnBothSides) {
     SCOPED_TRACE(c.text);
     auto in = UneditedInputs();
     in.text7 = c.text;
-    SaveSettings(in, state_, kNowhere);
+    EXPECT_EQ(FirstSaveText(in, "TMINT"), std::to_string(c.expected));
     EXPECT_EQ(state_.settings.TMINT, c.expected);
     EXPECT_EQ(state_.secondsLeft, c.expected);
   }
@@ -157,8 +175,7 @@ TEST_F(SaveSettingsTest, ListMaxAndMaskTakeTheirReplacements) {
     SCOPED_TRACE(c.text);
     auto in = UneditedInputs();
     in.text6 = c.text;
-    SaveSettings(in, state_, kNowhere);
-    EXPECT_EQ(state_.settings.LISTMAX, c.expected);
+    EXPECT_EQ(FirstSaveText(in, "LISTMAX"), std::to_string(c.expected));
   }
   const NumberCase mask[] = {{"15", 32}, {"16", 16}, {"24", 24}, {"32", 32},
                              {"33", 32}, {"ab", 32}, {"", 32},   {"9e9", 32}};
@@ -166,8 +183,7 @@ TEST_F(SaveSettingsTest, ListMaxAndMaskTakeTheirReplacements) {
     SCOPED_TRACE(c.text);
     auto in = UneditedInputs();
     in.text9 = c.text;
-    SaveSettings(in, state_, kNowhere);
-    EXPECT_EQ(state_.settings.MASK, c.expected);
+    EXPECT_EQ(FirstSaveText(in, "MASK"), std::to_string(c.expected));
   }
 }
 
@@ -189,8 +205,7 @@ TEST_F(SaveSettingsTest, ServerNameAndDirectoryLoseSpacesAndOneTrailingSlash) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
     in.text1 = c.input;
-    SaveSettings(in, state_, kNowhere);
-    EXPECT_EQ(state_.settings.SVNAME, c.expected);
+    EXPECT_EQ(FirstSaveText(in, "SVNAME"), c.expected);
   }
   const TextCase paths[] = {{"/public_html/", "/public_html"},
                             {"/public_html//", "/public_html/"},
@@ -202,8 +217,7 @@ TEST_F(SaveSettingsTest, ServerNameAndDirectoryLoseSpacesAndOneTrailingSlash) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
     in.text2 = c.input;
-    SaveSettings(in, state_, kNowhere);
-    EXPECT_EQ(state_.settings.SVPATH, c.expected);
+    EXPECT_EQ(FirstSaveText(in, "SVPATH"), c.expected);
   }
 }
 
@@ -215,8 +229,7 @@ TEST_F(SaveSettingsTest, UserPasswordAndFileNameAreTrimmed) {
     in.text8 = c.input;
     in.text3 = " web master ";
     in.text4 = " p a ss ";
-    SaveSettings(in, state_, kNowhere);
-    EXPECT_EQ(state_.settings.SVFILE, c.expected);
+    EXPECT_EQ(FirstSaveText(in, "SVFILE"), c.expected);
     EXPECT_EQ(state_.settings.SVUSER, "web master");
     EXPECT_EQ(state_.settings.SVPSWD, "p a ss");
   }
@@ -232,21 +245,28 @@ TEST_F(SaveSettingsTest, PrefixGainsASpaceAndSuffixLeadsWithOne) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
     in.text11 = c.input;
-    SaveSettings(in, state_, kNowhere);
-    EXPECT_EQ(state_.settings.CHARBF, c.expected);
+    EXPECT_EQ(FirstSaveText(in, "CHARBF"), c.expected);
   }
   const TextCase suffixes[] = {{"", ""}, {"  ", ""}, {"# proxy", " # proxy"}, {" x ", "  x "}};
   for (const auto& c : suffixes) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
     in.text12 = c.input;
-    SaveSettings(in, state_, kNowhere);
-    EXPECT_EQ(state_.settings.CHARAF, c.expected);
+    EXPECT_EQ(FirstSaveText(in, "CHARAF"), c.expected);
   }
 }
 
 // A pasted line break would split a line of the settings file or an FTP command.
 TEST_F(SaveSettingsTest, LineBreaksNeverReachTheFile) {
+  const TextCase cases[] = {
+      {"SVNAME", "ftp.mysite.example"},
+      {"SVUSER", "userPASS x"},
+      {"SVPSWD", "pwDELE .htaccess"},
+      {"SVPATH", "/public_html"},
+      {"SVFILE", ".htaccess"},
+      {"CHARBF", "denyfrom  "},
+      {"CHARAF", " # x"},
+  };
   auto in = UneditedInputs();
   in.text1 = "ftp.mysite.example\r\n";
   in.text3 = "user\r\nPASS x";
@@ -255,63 +275,107 @@ TEST_F(SaveSettingsTest, LineBreaksNeverReachTheFile) {
   in.text8 = "\n";
   in.text11 = "deny\nfrom ";
   in.text12 = "\r# x";
-  SaveSettings(in, state_, file_);
-  const Settings& s = state_.settings;
-  EXPECT_EQ(s.SVNAME, "ftp.mysite.example");
-  EXPECT_EQ(s.SVUSER, "userPASS x");
-  EXPECT_EQ(s.SVPSWD, "pwDELE .htaccess");
-  EXPECT_EQ(s.SVPATH, "/public_html");
-  EXPECT_EQ(s.SVFILE, ".htaccess");
-  EXPECT_EQ(s.CHARBF, "denyfrom  ");
-  EXPECT_EQ(s.CHARAF, " # x");
-  EXPECT_EQ(Saved("FTP", "SVPSWD"), "pwDELE .htaccess");
-  EXPECT_EQ(Saved("EDIT", "CHARAF"), "# x");
-}
-
-TEST_F(SaveSettingsTest, EachCheckBoxSetsItsOwnFlag) {
-  SettingsDialogInputs in = UneditedInputs();
-  in.check4 = 0;
-  in.check1 = 0;
-  in.check2 = 1;
-  in.check3 = 0;
-  in.check5 = 2;  // a grey state counts as ticked
-  in.check6 = 0;
-  in.check7 = 1;
-  SaveSettings(in, state_, file_);
-  const Settings& s = state_.settings;
-  EXPECT_FALSE(s.FTPSW);
-  EXPECT_FALSE(s.MODE1);
-  EXPECT_TRUE(s.MODE2);
-  EXPECT_FALSE(s.MODE3);
-  EXPECT_TRUE(s.MODE4);
-  EXPECT_FALSE(s.MODE5);
-  EXPECT_TRUE(s.MODE6);
-  EXPECT_EQ(Saved("FTP", "FTPSW"), "0");
-  EXPECT_EQ(Saved("URL", "MODE2"), "-1");
-  EXPECT_EQ(Saved("URL", "MODE4"), "-1");
-  EXPECT_EQ(Saved("URL", "MODE5"), "0");
+  for (const auto& c : cases) {
+    EXPECT_EQ(FirstSaveText(in, c.input), c.expected) << c.input;
+  }
 }
 
 TEST_F(SaveSettingsTest, FirstSaveLaysOutEveryKeyInItsOrder) {
-  state_.settings.countryListUrls[kTaiwan][kModeDeny] = "  http://lists.example/ipg_DENY_TW.txt ";
-  SaveSettings(UneditedInputs(), state_, file_);
+  ASSERT_TRUE(Save(WithCountries(UneditedInputs()))) << error_;
+  EXPECT_EQ(FileBytes(), std::string(kFtpSection) + kEtcUrlCntSections + kEditSection);
+}
 
-  const std::string expected = std::string(
-                                   "[FTP]\n"
-                                   "SVNAME=ftp.mysite.example\n"
-                                   "SVUSER=user\n"
-                                   "SVPSWD=secret\n"
-                                   "SVPATH=/public_html\n"
-                                   "SVFILE=.htaccess\n"
-                                   "FTPSW=-1\n") +
-                               kEtcUrlCntSections +
-                               "[EDIT]\n"
-                               "CHARBF=deny from  \n"
-                               "CHARAF=\n";
+// Each control and country choice reaches its own key, and a save writes only what changed:
+// every other line of the file stays as it was.
+TEST_F(SaveSettingsTest, AChangeRewritesItsOwnKeyAndNothingElse) {
+  struct Case {
+    const char* key;
+    std::function<void(SettingsDialogInputs&)> edit;
+    const char* text;  // as written
+  };
+  const Case cases[] = {
+      {"FTPSW", [](auto& in) { in.check4 = 0; }, "0"},
+      {"MODE1", [](auto& in) { in.check1 = 0; }, "0"},
+      {"MODE2", [](auto& in) { in.check2 = 1; }, "-1"},
+      {"MODE3", [](auto& in) { in.check3 = 1; }, "-1"},
+      {"MODE4", [](auto& in) { in.check5 = 2; }, "-1"},  // grey counts as ticked
+      {"MODE5", [](auto& in) { in.check6 = 1; }, "-1"},
+      {"MODE6", [](auto& in) { in.check7 = 1; }, "-1"},
+      {"SVNAME", [](auto& in) { in.text1 = "new.example"; }, "new.example"},
+      {"SVUSER", [](auto& in) { in.text3 = "me"; }, "me"},
+      {"SVPSWD", [](auto& in) { in.text4 = "pw"; }, "pw"},
+      {"SVPATH", [](auto& in) { in.text2 = "/www"; }, "/www"},
+      {"SVFILE", [](auto& in) { in.text8 = "site.acl"; }, "site.acl"},
+      {"CHARBF", [](auto& in) { in.text11 = "allow from"; }, "allow from "},
+      {"CHARAF", [](auto& in) { in.text12 = "# p"; }, " # p"},
+      {"LISTMAX", [](auto& in) { in.text6 = "50"; }, "50"},
+      {"MASK", [](auto& in) { in.text9 = "24"; }, "24"},
+      {"TMINT", [](auto& in) { in.text7 = "600"; }, "600"},
+      {"IPG_JP", [](auto& in) { in.countryModes[kJapan] = kModeAllow; }, "1"},
+      {"IPG_CN", [](auto& in) { in.countryModes[kChina] = kModeUnspecified; }, "0"},
+      {"IPG_HK", [](auto& in) { in.countryModes[kHongKong] = kModeDeny; }, "2"},
+      {"IPG_TW", [](auto& in) { in.countryModes[kTaiwan] = kModeAllow; }, "1"},
+      {"IPG_KR", [](auto& in) { in.countryModes[kKorea] = kModeDeny; }, "2"},
+  };
+  // Every key line spaced as by hand, so that a line rewritten loses its spaces.
+  std::string before;
+  std::istringstream layout(std::string(kFtpSection) + kEtcUrlCntSections + kEditSection);
+  for (std::string line; std::getline(layout, line);) {
+    if (const auto equals = line.find('='); equals != std::string::npos) {
+      line.replace(equals, 1, " = ");
+    }
+    before += line + "\n";
+  }
+  const SettingsDialogInputs shown = WithCountries(UneditedInputs());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    WriteFile(before);
+    SettingsDialogInputs edited = shown;
+    c.edit(edited);
+    ASSERT_TRUE(Save(edited, shown)) << error_;
+    std::string expected = before;
+    const auto at = expected.find("\n" + std::string(c.key) + " = ") + 1;
+    expected.replace(at, expected.find('\n', at) - at, std::string(c.key) + " =" + c.text);
+    EXPECT_EQ(FileBytes(), expected);
+  }
+}
+
+// The user edits palisor.ini by hand while the dialog is open; an OK that changes only the
+// server name keeps every hand edit, long values whole, and puts a deleted key back as the
+// file now reads it (its default). The record then holds what the file holds.
+TEST_F(SaveSettingsTest, HandEditsMadeMeanwhileSurviveAnOk) {
+  const SettingsDialogInputs shown = WithCountries(UneditedInputs());
+  ASSERT_TRUE(Save(shown, shown)) << error_;
+  const std::string longList = "http://lists.example/" + std::string(300, 'l') + ".txt";
+  std::string edited = FileBytes();
+  const auto replaceLine = [&edited](std::string_view from, const std::string& to) {
+    edited.replace(edited.find(from), from.size(), to);
+  };
+  replaceLine("TMINT=3600", "TMINT = 900 ");
+  replaceLine("SVUSER=user", "SVUSER=\"hand user\"");
+  replaceLine("URL1=http://lists.palisor.example/proxy/proxy_c1.txt", "URL1=" + longList);
+  replaceLine("IPG_CN=2", "IPG_CN=1");
+  replaceLine("URL2=http://lists.palisor.example/proxy/proxy_c2.txt\n", "");
+  edited += "; mine\n[Other]\nkeep=me\n";
+  WriteFile(edited);
+
+  auto in = shown;
+  in.text1 = "new.example";
+  ASSERT_TRUE(Save(in, shown)) << error_;
+
+  std::string expected = edited;
+  expected.replace(expected.find("SVNAME=ftp.mysite.example"), 25, "SVNAME=new.example");
+  // A key put back goes after the last key line of its section.
+  expected.insert(expected.find("MODE6=0\n") + 8,
+                  "URL2=http://lists.palisor.example/proxy/proxy_c2.txt\n");
   EXPECT_EQ(FileBytes(), expected);
-  // Only the text written is trimmed.
-  EXPECT_EQ(state_.settings.countryListUrls[kTaiwan][kModeDeny],
-            "  http://lists.example/ipg_DENY_TW.txt ");
+  const Settings& s = state_.settings;
+  EXPECT_EQ(s.SVNAME, "new.example");
+  EXPECT_EQ(s.SVUSER, "hand user");
+  EXPECT_EQ(s.TMINT, 900);
+  EXPECT_EQ(state_.secondsLeft, 900);
+  EXPECT_EQ(s.URL1, longList);
+  EXPECT_EQ(s.IPG_CN, kModeAllow);
 }
 
 TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
@@ -330,12 +394,11 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
       "CHARBF=allow from\n"
       "[Other]\n"
       "keep=me\n");
-  // What the record holds for these two must not reach the file.
-  state_.settings.LCFILE = ".\\elsewhere.txt";
-  state_.settings.LINESEP = "\r\n";
-  state_.settings.CHECKURL = "http://elsewhere.example/";
-  state_.settings.CAFILE = "elsewhere.pem";
-  SaveSettings(UneditedInputs(), state_, file_);
+  auto shown = UneditedInputs();
+  shown.text1 = "old.example";
+  shown.text4 = "old";
+  shown.text11 = "allow from ";
+  ASSERT_TRUE(Save(WithCountries(UneditedInputs()), shown)) << error_;
 
   const std::string expected = std::string(
                                    "; kept by hand\n"
@@ -359,42 +422,68 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
                                    "keep=me\n") +
                                kEtcUrlCntSections;
   EXPECT_EQ(FileBytes(), expected);
+  EXPECT_EQ(state_.settings.LCFILE, ".\\out\\site.txt");
+  EXPECT_EQ(state_.settings.LINESEP, "\r\n");
 }
 
-TEST_F(SaveSettingsTest, SavedValuesLoadBackAsTheyWereSaved) {
-  auto in = UneditedInputs();
-  in.text12 = "# proxy";
-  in.text7 = "600";
-  SaveSettings(in, state_, file_);
-  Module1 loaded;
-  LoadSettings(loaded, file_);
-  const Settings& s = loaded.settings;
-  EXPECT_EQ(s.SVNAME, "ftp.mysite.example");
-  EXPECT_EQ(s.TMINT, 600);
-  EXPECT_EQ(loaded.secondsLeft, 600);
-  // The reader strips the stored spaces and the load appends one again.
-  EXPECT_EQ(s.CHARBF, "deny from ");
-  EXPECT_EQ(s.CHARAF, "# proxy");
-  EXPECT_TRUE(s.SPC_PREV);
-  EXPECT_EQ(s.countryListUrls[kKorea][kModeDeny], "http://lists.example/ipg_DENY_KR.txt");
+// A save that cannot replace the file changes neither the file nor the record, and says
+// which file and why.
+TEST_F(SaveSettingsTest, AFailedSaveChangesNothingAndSaysWhy) {
+  const fs::path missingFolder = dir_ / "missing-folder" / "palisor.ini";
+  const fs::path folder = dir_ / "folder.ini";
+  fs::create_directory(folder);
+  const fs::path huge = dir_ / "huge.ini";
+  std::ofstream(huge) << "[ETC]\nTMINT=120\n";
+  fs::resize_file(huge, kIniFileMax + 1);
+  struct Case {
+    fs::path file;
+    const char* reason;
+  };
+  const Case cases[] = {{missingFolder, "No such file or directory"},
+                        {folder, "not a regular file"},
+                        {huge, "larger than"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto in = UneditedInputs();
+    in.text7 = "900";
+    EXPECT_FALSE(SaveSettings(UneditedInputs(), in, state_, error_, c.file.string()));
+    EXPECT_TRUE(error_.starts_with(c.file.string())) << error_;
+    EXPECT_NE(error_.find(c.reason), std::string::npos) << error_;
+    EXPECT_EQ(state_.settings.SVNAME, "held.example");
+    EXPECT_EQ(state_.secondsLeft, 17);
+  }
+  EXPECT_FALSE(fs::exists(missingFolder.parent_path()));
+  EXPECT_EQ(fs::file_size(huge), kIniFileMax + 1);
 }
 
-TEST_F(SaveSettingsTest, AnUnwritableFileStillUpdatesTheRecord) {
-  const std::string unwritable = (dir_ / "missing-folder" / "palisor.ini").string();
-  auto in = UneditedInputs();
-  in.text7 = "900";
-  in.text1 = "new.example";
-  SaveSettings(in, state_, unwritable);
-  EXPECT_EQ(state_.settings.SVNAME, "new.example");
-  EXPECT_EQ(state_.settings.TMINT, 900);
-  EXPECT_EQ(state_.secondsLeft, 900);
-  EXPECT_FALSE(fs::exists(unwritable));
+// Root may write anything, so the check runs in a child that has become an ordinary user.
+TEST_F(SaveSettingsTest, AFileTheUserMayNotWriteIsLeftAsItWas) {
+  constexpr uid_t kNobody = 65534;
+  WriteFile("[ETC]\nTMINT=120\n");
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  // 0 as expected, 1 saved, 2 the reason is missing, 3 no ordinary user could be taken on.
+  const int result = test::RunInChild([&] {
+    if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      return 3;
+    }
+    auto in = UneditedInputs();
+    in.text7 = "900";
+    if (Save(in)) {
+      return 1;
+    }
+    return error_.find("Permission denied") != std::string::npos ? 0 : 2;
+  });
+  if (result == 3) {
+    GTEST_SKIP() << "cannot become an ordinary user here";
+  }
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(FileBytes(), "[ETC]\nTMINT=120\n");
 }
 
 class SavedPrefixTest : public test::ScratchWorkingDir {};
 
 // The doubled space a save leaves in the prefix never reaches an output line, neither from
-// the record the dialog just changed nor after the next start has read the file back.
+// the record the dialog just saved nor after the next start has read the file back.
 TEST_F(SavedPrefixTest, ProducesTheRightOutputLineBeforeAndAfterARestart) {
   Module1 state;
   LoadSettings(state);
@@ -402,8 +491,9 @@ TEST_F(SavedPrefixTest, ProducesTheRightOutputLineBeforeAndAfterARestart) {
   in.check4 = 0;
   in.text11 = state.settings.CHARBF;  // as the dialog shows it
   in.text12 = "# open proxy";
-  SaveSettings(in, state);
-  ASSERT_EQ(state.settings.CHARBF, "deny from  ");
+  std::string error;
+  ASSERT_TRUE(SaveSettings(UneditedInputs(), in, state, error)) << error;
+  ASSERT_EQ(state.settings.CHARBF, "deny from ");
   test::RecordingHost host;
   host.keepLog = false;
 

@@ -48,11 +48,13 @@ class RunUnderDialogTest : public QObject {
     lists.Write("proxy_c2.txt", "5.6.7.8\n");
     test::HttpServer server(lists.path());
 
+    // The addresses come from the file: OK leaves the record as the file holds it.
+    test::WriteFileBytes(
+        scratch.SettingsFile(),
+        QByteArray::fromStdString("[FTP]\nFTPSW=0\n[URL]\nURL1=" + server.Url("/proxy_c1.txt") +
+                                  "\nURL2=" + server.Url("/proxy_c2.txt") + "\n"));
     Module1 state;
-    LoadSettings(state);  // no file: every default
-    state.settings.URL1 = server.Url("/proxy_c1.txt");
-    state.settings.URL2 = server.Url("/proxy_c2.txt");
-    state.settings.FTPSW = false;
+    LoadSettings(state);
     state.secondsLeft = 0;
 
     Dialog dialog(state);

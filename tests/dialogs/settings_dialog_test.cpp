@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -173,8 +174,9 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(state.settings.SVNAME, std::string("ftp.newsite.example"));
     QCOMPARE(state.settings.TMINT, 3600);
     QCOMPARE(state.secondsLeft, 3600);
-    QCOMPARE(state.settings.CHARBF, std::string("deny from  "));
-    QCOMPARE(state.settings.CHARAF, std::string(" # 日本語"));
+    // The record holds what the file now holds, as the next start would read it.
+    QCOMPARE(state.settings.CHARBF, std::string("deny from "));
+    QCOMPARE(state.settings.CHARAF, std::string("# 日本語"));
     const std::string file = scratch_->SettingsFile().toStdString();
     QCOMPARE(ReadIniValue("FTP", "SVNAME", file, ""), std::string("ftp.newsite.example"));
     QCOMPARE(ReadIniValue("ETC", "TMINT", file, ""), std::string("3600"));
@@ -191,6 +193,50 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(state.settings.TMINT, 600);
     QVERIFY(QFile::exists(scratch_->SettingsFile()));
+  }
+
+  void okThatCannotSaveSaysWhyAndKeepsTheEdits() {
+    Module1 state = HeldState();
+    QVERIFY(QDir().mkdir(scratch_->SettingsFile()));  // in the way of the file
+    Dialog dialog(state);
+    dialog.show();
+    Box(dialog, "Text7")->setText(QStringLiteral("900"));
+    QString message;
+    test::WhenModalOpens<QMessageBox>([&message](QMessageBox* failure) {
+      message = failure->text();
+      failure->button(QMessageBox::Ok)->click();
+    });
+    test::Click(&dialog, "OKButton");
+    QVERIFY(message.contains(scratch_->SettingsFile()));
+    QVERIFY(message.contains(QStringLiteral("not a regular file")));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(Box(dialog, "Text7")->text(), QStringLiteral("900"));
+    QCOMPARE(state.settings.TMINT, 3600);
+    QCOMPARE(state.secondsLeft, 1234);
+
+    // Once the way is clear, the same OK saves.
+    QVERIFY(QDir().rmdir(scratch_->SettingsFile()));
+    test::Click(&dialog, "OKButton");
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(state.settings.TMINT, 900);
+  }
+
+  void handEditsMadeWhileTheDialogIsOpenSurviveOk() {
+    test::WriteFileBytes(scratch_->SettingsFile(), "[ETC]\nTMINT=3600\n[URL]\nURL1=a\n");
+    Module1 state;
+    LoadSettings(state);
+    Dialog dialog(state);
+    dialog.show();
+    test::WriteFileBytes(scratch_->SettingsFile(), "[ETC]\nTMINT=7200\n[URL]\nURL1=b\n");
+    Box(dialog, "Text1")->setText(QStringLiteral("new.example"));
+    test::Click(&dialog, "OKButton");
+    QVERIFY(!dialog.isVisible());
+    const std::string file = scratch_->SettingsFile().toStdString();
+    QCOMPARE(ReadIniValue("ETC", "TMINT", file, ""), std::string("7200"));
+    QCOMPARE(ReadIniValue("URL", "URL1", file, ""), std::string("b"));
+    QCOMPARE(ReadIniValue("FTP", "SVNAME", file, ""), std::string("new.example"));
+    QCOMPARE(state.settings.TMINT, 7200);
+    QCOMPARE(state.settings.URL1, std::string("b"));
   }
 
   void cancelEscAndTheCloseBoxStoreNothing() {

@@ -1,7 +1,7 @@
 // A sequence of writes into an arbitrary settings file, each followed by reads: every value
-// written reads back as written (less its surrounding blanks, one pair of quotes and what
-// lies past 126 bytes), every key not written reads back as before, and a refused write
-// (a CR or LF in a name or value) leaves the file byte for byte as it was.
+// written reads back as written (less its surrounding blanks and one pair of quotes), every
+// key not written reads back as before, and a refused write (a CR or LF in a name or value)
+// leaves the file byte for byte as it was.
 // Input: the file's bytes, then per write "@@\n" + section byte + key byte + value.
 
 #include <array>
@@ -49,7 +49,7 @@ std::string AsRead(std::string_view value) {
       (value.front() == '"' || value.front() == '\'')) {
     value = value.substr(1, value.size() - 2);
   }
-  return std::string(value.substr(0, kIniValueMax));
+  return std::string(value);
 }
 
 bool HoldsLineEnd(std::string_view text) {
@@ -92,7 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view value = write.substr(2);
     const std::string bytesBefore = ReadBytes(file);
 
-    const bool ok = palisor::WriteProfileString(section, key, value, file);
+    std::string error;
+    auto document = palisor::IniDocument::Read(file, error);
+    FUZZ_CHECK(document.has_value());
+    const bool ok = document->Set(section, key, value) && document->Save(error);
     if (HoldsLineEnd(section) || HoldsLineEnd(key) || HoldsLineEnd(value)) {
       FUZZ_CHECK(!ok);
       FUZZ_CHECK(ReadBytes(file) == bytesBefore);

@@ -1,0 +1,142 @@
+#include "platform/qt/WindowStart.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/CommandLine.h"
+
+namespace palisor {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+constexpr std::string_view kWindowLockFile = "palisor.window.lock";
+
+constexpr std::string_view kUsage =
+    "Usage: palisor [-h|--help] [--version] [--dir DIR]\n"
+    "\n"
+    "Opens the Palisor window, which keeps the .htaccess of an Apache site up to date from\n"
+    "published proxy and country lists. Palisor works in the current folder (or DIR); one\n"
+    "window runs per folder. Without a desktop, palisor-update makes one update run.\n"
+    "\n"
+    "Options:\n";
+
+void PrintLine(std::string_view text) {
+  std::fprintf(stderr, "palisor: %.*s\n", static_cast<int>(text.size()), text.data());
+}
+
+std::string NoDisplayLine() {
+  const char* display = std::getenv("DISPLAY");
+  const std::string which = display == nullptr || *display == '\0'
+                                ? std::string("no display (DISPLAY is not set)")
+                                : "cannot open display \"" + std::string(display) + "\"";
+  return "cannot open the window: " + which +
+         "; without a desktop, use palisor-update for update runs";
+}
+
+// Qt ends the process with abort() and several lines of its own when it finds no display.
+// Its messages are held while the application is built: on that failure the program says
+// one line instead and exits 1; otherwise they are passed on as they came.
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray file;
+  int line;
+  QByteArray function;
+  QByteArray category;
+  QString text;
+};
+
+std::vector<HeldMessage>& HeldMessages() {
+  static std::vector<HeldMessage> held;
+  return held;
+}
+
+void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg) {
+    PrintLine(NoDisplayLine());
+    std::_Exit(kExitFailed);
+  }
+  HeldMessages().push_back(
+      {type, context.file, context.line, context.function, context.category, text});
+}
+
+void PassOnHeldMessages() {
+  for (const HeldMessage& m : HeldMessages()) {
+    const QMessageLogContext context(m.file.constData(), m.line, m.function.constData(),
+                                     m.category.constData());
+    qt_message_output(m.type, context, m.text);
+  }
+  HeldMessages().clear();
+}
+
+}  // namespace
+
+WindowStart::WindowStart(int argc, char** argv) {
+  exitCode_ = Prepare(argc, argv);
+  if (!exitCode_) {
+    // The display first: a start that cannot show a window leaves nothing in the folder.
+    qtArgv_[0] = argv[0];
+    OpenDisplay();
+    exitCode_ = TakeWindowLock();
+  }
+}
+
+WindowStart::~WindowStart() = default;
+
+std::optional<int> WindowStart::Prepare(int argc, char** argv) {
+  std::string error;
+  const auto line = ParseCommandLine({argv + 1, argv + argc}, error);
+  if (!line) {
+    PrintLine(error);
+    std::fputs("Try 'palisor --help'.\n", stderr);
+    return kExitUsage;
+  }
+  switch (line->request) {
+    case CommandLine::Request::kHelp:
+      std::fputs((std::string(kUsage) + std::string(kCommonOptionsHelp)).c_str(), stdout);
+      return kExitOk;
+    case CommandLine::Request::kVersion:
+      std::fputs("palisor " PALISOR_VERSION "\n", stdout);
+      return kExitOk;
+    case CommandLine::Request::kStart:
+      break;
+  }
+  if (line->directory && !EnterFolder(*line->directory, error)) {
+    PrintLine(error);
+    return kExitFailed;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> WindowStart::TakeWindowLock() {
+  bool busy = false;
+  std::string error;
+  auto lock = LockFile::TryTake(std::filesystem::path(kWindowLockFile), busy, error);
+  if (lock) {
+    windowLock_.emplace(std::move(*lock));
+  }
+  if (busy) {
+    std::error_code ignored;
+    PrintLine("Palisor already runs in " + std::filesystem::current_path(ignored).string() +
+              "; one window per folder");
+    return kExitFailed;
+  }
+  // A folder where the lock file cannot be made (read-only, say) still gets its window.
+  return std::nullopt;
+}
+
+void WindowStart::OpenDisplay() {
+  const QtMessageHandler previous = qInstallMessageHandler(HoldMessage);
+  application_ = std::make_unique<QApplication>(qtArgc_, qtArgv_);
+  qInstallMessageHandler(previous);
+  PassOnHeldMessages();
+}
+
+}  // namespace palisor
