@@ -26,7 +26,8 @@ BENCH_PACKAGES := $(DEMO_PACKAGES) curl time xvfb xdotool x11-utils
 PACKAGE_PACKAGES := $(RUN_PACKAGES) dpkg-dev file lintian
 TEST_PACKAGES := $(PACKAGE_PACKAGES) googletest libgtest-dev python3 python3-pyftpdlib \
                  xvfb xauth x11-utils trayer xdotool imagemagick curl time clang libclang-rt-14-dev \
-                 desktop-file-utils man-db systemd openssl apache2
+                 desktop-file-utils man-db systemd openssl apache2 python3-openssl \
+                 python3-asyncssh
 
 # Installs the Debian packages of $(1) that are not installed yet.
 define install_missing

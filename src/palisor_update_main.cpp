@@ -96,7 +96,9 @@ int RunOnce() {
   if (const std::string why = palisor::RecordRun(report); !why.empty()) {
     WriteError("the run was not logged: " + why);
   }
-
+  for (const std::string& warning : report.warnings) {
+    WriteError(warning);
+  }
   for (const auto& skipped : report.skipped) {
     WriteError(palisor::DescribeSkipped(skipped));
   }

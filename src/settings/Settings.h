@@ -27,6 +27,8 @@ struct Settings {
   std::string SVFILE;
   std::string LCFILE;
   bool FTPSW = false;
+  std::string CHECKURL;  // asked before and after an upload; empty: no check
+  std::string CAFILE;    // PEM certificates trusted beside the system's store; empty: none
   // [EDIT]
   std::string CHARBF;
   std::string CHARAF;

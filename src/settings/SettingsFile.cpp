@@ -94,6 +94,8 @@ Settings SettingsFrom(const IniSnapshot& file) {
   s.SVPATH = read.Text("FTP", "SVPATH", "");
   s.SVFILE = read.Text("FTP", "SVFILE", ".htaccess");
   s.LCFILE = read.Text("FTP", "LCFILE", ".\\htaccess.txt");
+  s.CHECKURL = read.Text("FTP", "CHECKURL", "");
+  s.CAFILE = read.Text("FTP", "CAFILE", "");
 
   // The space joins CHARBF to the address; a CHARBF of spaces only means no text at all.
   s.CHARBF = EmptyIfBlank(read.Text("EDIT", "CHARBF", "deny from") + " ");

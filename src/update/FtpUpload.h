@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
 #include "update/Host.h"
@@ -7,7 +10,15 @@
 
 namespace palisor {
 
-// Sends LCFILE to SVPATH + "/" + SVFILE on SVNAME, logged in as SVUSER / SVPSWD.
-StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, Host& host);
+// The SFTP host keys trusted, in the working folder.
+inline constexpr const char* kKnownHostsFile = "palisor.known_hosts";
+
+// Publishes LCFILE as SVPATH + "/" + SVFILE on SVNAME, logged in as SVUSER / SVPSWD, all at
+// once. With CHECKURL set, the site is asked before and after; when it answers with a server
+// error it did not answer before, the previous file is put back and the stage fails. What the
+// user must hear of even when it worked (plain FTP, a host key recorded, a check not made) is
+// added to `warnings`.
+StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, Host& host,
+                             std::vector<std::string>& warnings);
 
 }  // namespace palisor

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/LockFile.h"
+#include "platform/Paths.h"
 #include "platform/Text.h"
 #include "update/AccessFile.h"
 #include "update/ConsoleHost.h"
@@ -165,9 +166,10 @@ RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, Down
   return {};
 }
 
-// A run that ended after generation still tells what it skipped.
+// A run that ended after generation still tells what it skipped and warned of.
 RunReport Keeping(RunReport ended, RunReport& sofar) {
   ended.skipped = std::move(sofar.skipped);
+  ended.warnings = std::move(sofar.warnings);
   ended.linesWritten = sofar.linesWritten;
   return ended;
 }
@@ -186,8 +188,10 @@ std::optional<LockFile> TakeRunLock(std::string& error) {
   return lock;
 }
 
+// Reached only once the run wrote the file, whichever groups filled it: a site that blocks
+// only countries needs its file published as much as one that blocks proxies.
 bool UploadWanted(const Settings& s) {
-  return s.FTPSW && (s.MODE1 || s.MODE2 || s.MODE3 || s.MODE4 || s.MODE5 || s.MODE6);
+  return s.FTPSW;
 }
 
 RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOptions& options) {
@@ -197,6 +201,7 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
     return Failed(std::move(lockError));
   }
   transfer.SetRequestTimeout(options.requestTimeout);
+  transfer.SetExtraCaFile(NativePath(TrimSpaces(state.settings.CAFILE)));
 
   Downloads downloads;
   RunReport report = DownloadLists(state.settings, host, transfer, downloads);
@@ -229,7 +234,8 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   host.RefreshSettings(state.settings);
   if (UploadWanted(state.settings)) {
     host.SetCaption(kCaptionSending);
-    if (StageResult sent = UploadAccessFile(state.settings, transfer, host); !sent.ok()) {
+    StageResult sent = UploadAccessFile(state.settings, transfer, host, report.warnings);
+    if (!sent.ok()) {
       return Keeping(FromStage(std::move(sent)), report);
     }
   }

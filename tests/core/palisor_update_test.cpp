@@ -270,9 +270,10 @@ TEST_F(PalisorUpdate, NoListEnabledTouchesNothingAndUploadsNothing) {
   EXPECT_EQ(ftp.Commands(), "") << "nobody should have connected";
 }
 
-TEST_F(PalisorUpdate, OnlyCountryListsAreWrittenButNeverUploaded) {
+TEST_F(PalisorUpdate, OnlyCountryListsAreWrittenAndUploaded) {
   lists.Write("ipg_ALLOW_JP.txt", "allow from 192.0.2.0/25\n");
   lists.Write("ipg_DENY_KR.txt", "deny from 203.0.113.0/24\n");
+  ftpHome.Write("public_html/.htaccess", kPreviousRun);
   WriteSettings(FtpSection(true) + "[URL]\nMODE1=0\n[CNT]\nIPG_JP=1\nIPG_KR=2\nIPG_JP_URL1=" +
                 ListUrl("ipg_ALLOW_JP.txt") + "\nIPG_JP_URL2=" + ListUrl("missing-jp.txt") +
                 "\nIPG_KR_URL2=" + ListUrl("ipg_DENY_KR.txt") + "\n");
@@ -280,10 +281,9 @@ TEST_F(PalisorUpdate, OnlyCountryListsAreWrittenButNeverUploaded) {
   const Finished run = RunIn(work.path());
 
   EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(run.out, Join({kJapan, kKorea, kAnalysing, kWaiting}));
+  EXPECT_EQ(run.out, Join({kJapan, kKorea, kAnalysing, kSending, kWaiting}));
   EXPECT_EQ(Output(), "allow from 192.0.2.0/25\ndeny from 203.0.113.0/24\n");
-  EXPECT_EQ(ftp.Commands(), "");
-  EXPECT_EQ(Listing(ftpHome.path()), std::set<std::string>{});
+  EXPECT_EQ(Uploaded(), Output());
 }
 
 TEST_F(PalisorUpdate, ThirdOfFourListsFailingLeavesThePreviousFile) {
@@ -327,7 +327,9 @@ TEST_F(PalisorUpdate, FullRunWritesAndUploadsTheSameBytes) {
   const Finished run = RunIn(work.path());
 
   EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(run.err, "");
+  // Plain FTP is said once, the only line on standard error of a run that worked.
+  EXPECT_EQ(LineCount(run.err), 1u) << run.err;
+  EXPECT_NE(run.err.find("unencrypted"), std::string::npos) << run.err;
   // In a pipe the per-line count is left out.
   EXPECT_EQ(run.out, Join({kJapan, kAnonymous, kRussia1, kAnalysing, kSending, kWaiting}));
   const std::string expected =
@@ -410,9 +412,44 @@ TEST_F(PalisorUpdate, RefusedUploadFailsTheRunWithSendingLast) {
 
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(run.out, Join({kAnonymous, kAnalysing, kSending}));
-  EXPECT_EQ(LineCount(run.err), 1u) << run.err;
+  // The plain-FTP warning, then what failed.
+  EXPECT_EQ(LineCount(run.err), 2u) << run.err;
+  EXPECT_NE(run.err.find("530", run.err.find('\n')), std::string::npos) << run.err;
   EXPECT_EQ(Output(), "deny from 192.0.2.1\n") << "the local file is written before the upload";
   EXPECT_FALSE(fs::exists(ftpHome / "public_html" / ".htaccess"));
+}
+
+TEST_F(PalisorUpdate, AnFtpesServerIsTrustedThroughCafileAndNeverWarnedOfAsClear) {
+  const TestCertificate identity;
+  const FtpServer tls(
+      ftpHome.path(), kFtpUser, kFtpPassword,
+      {"--tls", "explicit", identity.certificate().string(), identity.key().string()});
+  lists.Write("c1.txt", "192.0.2.1\n");
+  struct Case {
+    const char* name;
+    std::string cafileLine;
+    int exitStatus;
+    std::string uploaded;
+  };
+  const Case cases[] = {
+      {"certificate trusted through CAFILE", "CAFILE=" + identity.certificate().string() + "\n", 0,
+       "deny from 192.0.2.1\n"},
+      {"certificate trusted nowhere", "", 1, std::string(kPreviousRun)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ftpHome.Write("public_html/.htaccess", kPreviousRun);
+    WriteSettings("[FTP]\nSVNAME=ftpes://" + tls.Address() + "\nSVUSER=" + kFtpUser +
+                  "\nSVPSWD=" + kFtpPassword + "\nSVPATH=/public_html\nFTPSW=-1\n" + c.cafileLine +
+                  "[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+
+    const Finished run = RunIn(work.path());
+
+    EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+    EXPECT_EQ(Uploaded(), c.uploaded);
+    EXPECT_EQ(run.err.find("unencrypted"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(kFtpPassword), std::string::npos) << run.err;
+  }
 }
 
 TEST_F(PalisorUpdate, OnATerminalTheCountIsRewrittenInPlace) {

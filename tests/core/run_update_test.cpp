@@ -144,7 +144,7 @@ TEST_F(RunUpdateTest, NothingEnabledEndsQuietlyWithoutTouchingAnything) {
   EXPECT_EQ(host.timerInterval, 1000);
 }
 
-TEST_F(RunUpdateTest, CountryListsAloneAreWrittenButNeverUploaded) {
+TEST_F(RunUpdateTest, CountryListsAloneAreWrittenAndUploaded) {
   state.settings.FTPSW = true;
   state.settings.IPG_JP = kModeDeny;
 
@@ -152,7 +152,7 @@ TEST_F(RunUpdateTest, CountryListsAloneAreWrittenButNeverUploaded) {
 
   EXPECT_EQ(ReadBytes("htaccess.txt"), "deny from 10.0.0.0/8\n");
   EXPECT_EQ(host.lastCaption, "待機中");
-  EXPECT_EQ(ftp.Commands(), "");
+  EXPECT_EQ(Uploaded(), "deny from 10.0.0.0/8\n");
 }
 
 TEST_F(RunUpdateTest, AFailedListEndsTheRunWithItsCaptionAndKeepsThePreviousFile) {

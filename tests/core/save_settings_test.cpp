@@ -197,7 +197,10 @@ TEST_F(SaveSettingsTest, ServerNameAndDirectoryLoseSpacesAndOneTrailingSlash) {
                             {"ftp.mysite.example", "ftp.mysite.example"},
                             {"ftp.mysite.example//", "ftp.mysite.example/"},
                             {"\tftp.mysite.example\t", "\tftp.mysite.example\t"},
-                            {"my site.example", "my site.example"}};
+                            {"my site.example", "my site.example"},
+                            {" sftp://host.example:2222/ ", "sftp://host.example:2222"},
+                            {"ftpes://ftp.mysite.example", "ftpes://ftp.mysite.example"},
+                            {"ftps://ftp.mysite.example:990/", "ftps://ftp.mysite.example:990"}};
   for (const auto& c : names) {
     SCOPED_TRACE(c.input);
     auto in = UneditedInputs();
@@ -381,6 +384,8 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
       "[FTP]\n"
       "svname=old.example\n"
       "LCFILE=.\\out\\site.txt\n"
+      "CHECKURL=https://www.mysite.example/\n"
+      "CAFILE=own-ca.pem\n"
       "; the password follows\n"
       "SVPSWD=old\n"
       "\n"
@@ -400,6 +405,8 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
                                    "[FTP]\n"
                                    "svname=ftp.mysite.example\n"
                                    "LCFILE=.\\out\\site.txt\n"
+                                   "CHECKURL=https://www.mysite.example/\n"
+                                   "CAFILE=own-ca.pem\n"
                                    "; the password follows\n"
                                    "SVPSWD=secret\n"
                                    "SVUSER=user\n"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,15 @@ class RecordingHost final : public Host {
       }
     }
     return timerInterval == 1000;
+  }
+  // Plays the user ending the program at the first events processed once `delay` has passed.
+  void EndProgramAfter(std::chrono::milliseconds delay) {
+    const auto when = std::chrono::steady_clock::now() + delay;
+    onEvents = [this, when] {
+      if (std::chrono::steady_clock::now() >= when) {
+        endProgramAt = eventCalls + 1;
+      }
+    };
   }
   // Shows the window as in the middle of a run, so that a run that forgets to give any of
   // it back is seen.

@@ -205,10 +205,21 @@ std::string HttpServer::Url(std::string_view pathAndQuery) const {
   return scheme_ + "://127.0.0.1:" + std::to_string(port()) + std::string(pathAndQuery);
 }
 
+namespace {
+
+std::vector<std::string> Joined(std::vector<std::string> first,
+                                const std::vector<std::string>& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+}  // namespace
+
 FtpServer::FtpServer(const std::filesystem::path& home, const std::string& user,
-                     const std::string& password)
-    : process_({PALISOR_PYTHON, Script("ftp_server.py"), user, password, home.string(),
-                (logDir_ / "commands.log").string()}) {}
+                     const std::string& password, const std::vector<std::string>& options)
+    : process_(Joined({PALISOR_PYTHON, Script("ftp_server.py"), user, password, home.string(),
+                       (logDir_ / "commands.log").string()},
+                      options)) {}
 
 std::string FtpServer::Address() const {
   return "127.0.0.1:" + std::to_string(port());
@@ -216,6 +227,15 @@ std::string FtpServer::Address() const {
 
 std::string FtpServer::Commands() const {
   return ReadBytes(logDir_ / "commands.log");
+}
+
+SftpServer::SftpServer(const std::filesystem::path& home, const std::string& user,
+                       const std::string& password, const std::filesystem::path& hostKey, int port)
+    : process_({PALISOR_PYTHON, Script("sftp_server.py"), user, password, home.string(),
+                hostKey.string(), std::to_string(port)}) {}
+
+std::string SftpServer::Address() const {
+  return "sftp://127.0.0.1:" + std::to_string(port());
 }
 
 }  // namespace palisor::test

@@ -94,10 +94,12 @@ class HttpServer final {
 };
 
 // tests/servers/ftp_server.py: one user with full rights in `home`, passive mode on loopback.
+// `options` are that script's options ("--tls", "--rename-over", "--upload-rate" and their
+// values).
 class FtpServer final {
  public:
-  FtpServer(const std::filesystem::path& home, const std::string& user,
-            const std::string& password);
+  FtpServer(const std::filesystem::path& home, const std::string& user, const std::string& password,
+            const std::vector<std::string>& options = {});
 
   int port() const { return process_.port(); }
   // "127.0.0.1:<port>", the form of a server name with a port.
@@ -107,6 +109,21 @@ class FtpServer final {
 
  private:
   ScratchDir logDir_;
+  ServerProcess process_;
+};
+
+// tests/servers/sftp_server.py: one user with a password, who sees `home` as "/"; the host key
+// is `hostKey` (made when missing), on `port` when given.
+class SftpServer final {
+ public:
+  SftpServer(const std::filesystem::path& home, const std::string& user,
+             const std::string& password, const std::filesystem::path& hostKey, int port = 0);
+
+  int port() const { return process_.port(); }
+  // "sftp://127.0.0.1:<port>", the form of a server name.
+  std::string Address() const;
+
+ private:
   ServerProcess process_;
 };
 
