@@ -30,8 +30,10 @@ constexpr std::string_view kUsageLine =
 constexpr std::string_view kDescription =
     "\n"
     "Makes one Palisor update run in the current folder: reads palisor.ini, downloads the\n"
-    "enabled lists, writes the access file and, when the settings say so, uploads it by FTP.\n"
-    "Each stage of the run is printed on a line of its own.\n"
+    "enabled lists, writes the access file and, when the settings say so, uploads it (FTP,\n"
+    "FTPS or SFTP). Each run is logged to palisor.log.\n"
+    "Each stage of the run is printed on a line of its own; warnings and skipped list lines\n"
+    "on standard error.\n"
     "\n"
     "Options:\n";
 
@@ -42,7 +44,7 @@ constexpr std::string_view kExitStatus =
     "  1    the run ended early on a failure, or DIR could not be made the working folder;\n"
     "       the reason is printed to standard error\n"
     "  2    usage error\n"
-    "  130  interrupted (143 for SIGTERM, 129 for SIGHUP); the output file is left as it was\n";
+    "  130  interrupted (143 for SIGTERM, 129 for SIGHUP); the run is abandoned cleanly\n";
 
 volatile std::sig_atomic_t stopSignal = 0;
 
