@@ -160,8 +160,8 @@ void Dialog::BuildButtonsAndBanner() {
   cancelButton_ = cancel;
   command1_ = command1;
 
-  auto* label13 =
-      MakeControl<QLabel>(this, "Label13", "  PALISOR ver 1.2.0.1  ", 120, 6900, 8055, 375);
+  auto* label13 = MakeControl<QLabel>(this, "Label13", "  PALISOR ver " PALISOR_VERSION "  ", 120,
+                                      6900, 8055, 375);
   label13->setFont(ArialFont(14.25, true));
   label13->setAutoFillBackground(true);
   QPalette banner = label13->palette();

@@ -52,12 +52,19 @@ QFont ButtonFont() {
   return font;
 }
 
-// "Palisor", then the last run's time and outcome, and why it failed.
+// "Palisor", then the last run's time and outcome, why it failed, and what palisor-update
+// would have printed on standard error besides: warnings and skipped list lines.
 std::string LastRunToolTip(const RunReport& report, std::string_view time) {
   std::string text = std::string(kProductName) + "\n" + std::string(time) + ": " +
                      std::string(OutcomeName(report));
   if (const std::string reason = RunReason(report); !reason.empty()) {
     text += "\n" + reason;
+  }
+  for (const std::string& warning : report.warnings) {
+    text += "\n" + warning;
+  }
+  for (const auto& skipped : report.skipped) {
+    text += "\n" + DescribeSkipped(skipped);
   }
   return text;
 }
@@ -121,6 +128,7 @@ QPushButton* Form1::AddButton(const char* name, int leftTwips, int widthTwips,
   auto* button = new QPushButton(caption, this);
   button->setObjectName(QString::fromLatin1(name));
   button->setToolTip(toolTip);
+  buttonToolTips_.emplace_back(button, toolTip);
   button->setFont(ButtonFont());
   button->setGeometry(TwipsToPixels(leftTwips, logicalDpiX()), 0,
                       TwipsToPixels(widthTwips, logicalDpiX()),
@@ -214,7 +222,11 @@ void Form1::RunEnded(const RunReport& report) {
   if (!logError_.empty()) {
     toolTip += "\n" + std::string(kRunLogFile) + ": " + logError_;
   }
-  setToolTip(QString::fromStdString(toolTip));
+  const QString lastRun = QString::fromStdString(toolTip);
+  setToolTip(lastRun);
+  for (const auto& [button, own] : buttonToolTips_) {
+    button->setToolTip(own + QStringLiteral("\n\n") + lastRun);
+  }
   tray_->SetToolTip(toolTip);
   if (report.outcome == Outcome::kFailed && dock_.InTray()) {
     tray_->ShowMessage(kProductName, RunReason(report));

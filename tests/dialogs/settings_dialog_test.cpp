@@ -144,7 +144,7 @@ class SettingsDialogTest : public QObject {
              QStringLiteral(
                  "PROXYは１時間おきに更新されるので３６００以下ではあまり意味がありません。"));
     auto* banner = Named<QLabel>(&dialog, "Label13");
-    QCOMPARE(banner->text(), QStringLiteral("  PALISOR ver 1.2.0.1  "));
+    QCOMPARE(banner->text(), QStringLiteral("  PALISOR ver " PALISOR_VERSION "  "));
     QCOMPARE(banner->palette().color(QPalette::WindowText), QColor(192, 192, 0));
     QCOMPARE(banner->palette().color(QPalette::Window), QColor(64, 64, 0));
     QVERIFY(banner->autoFillBackground());

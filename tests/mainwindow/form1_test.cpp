@@ -320,6 +320,8 @@ TEST_F(Form1Test, EveryRunsOutcomeIsShownAndLogged) {
     EXPECT_EQ(OutcomeName(lastRun), row.outcome);
     EXPECT_EQ(reason.empty(), std::string(row.outcome) == "ok");
     EXPECT_EQ(form->toolTip().toStdString(), tray->toolTip);
+    // The buttons cover the window: each shows the summary under its own tip.
+    EXPECT_TRUE(form->findChild<QPushButton*>("Command1")->toolTip().endsWith(form->toolTip()));
     EXPECT_NE(tray->toolTip.find(std::string(": ") + row.outcome), std::string::npos);
     EXPECT_NE(tray->toolTip.find(reason), std::string::npos);
     EXPECT_EQ(tray->messages,
