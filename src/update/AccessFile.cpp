@@ -86,6 +86,7 @@ class Generation final {
 
  private:
   // Copies a user file line by line; a file that cannot be opened is left out silently.
+  // Editors that save UTF-8 with a byte-order mark put it before the file's first line.
   StageResult CopyUserFile(const char* name) {
     const std::filesystem::path path = NativePath(name);
     int err = 0;
@@ -94,13 +95,16 @@ class Generation final {
       return StageResult::Ok();
     }
     std::string_view line;
-    for (;;) {
+    for (bool first = true;; first = false) {
       const LineReader::Result got = reader->Next(line);
       if (got == LineReader::Result::kEnd) {
         return StageResult::Ok();
       }
       if (got == LineReader::Result::kError) {
         return StageResult::Failed(Describe(path, reader->error()));
+      }
+      if (first) {
+        DropByteOrderMark(line);
       }
       if (!host_.ProcessEvents()) {
         return StageResult::Abandoned();

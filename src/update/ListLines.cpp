@@ -339,4 +339,10 @@ void DropByteOrderMark(std::string& body) {
   }
 }
 
+void DropByteOrderMark(std::string_view& text) {
+  if (text.starts_with(kByteOrderMark)) {
+    text.remove_prefix(kByteOrderMark.size());
+  }
+}
+
 }  // namespace palisor

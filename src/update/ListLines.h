@@ -64,7 +64,9 @@ std::optional<NoList> FindNoList(std::string_view body, ListForm form);
 // and quotes and backslashes, written as \xNN so the quote stays unambiguous.
 std::string QuoteLine(std::string_view line);
 
-// Drops a UTF-8 byte-order mark from the start of a downloaded list.
+// Drops a UTF-8 byte-order mark from the start of a downloaded list or a user file: before
+// an address Apache reads a host name, before a directive an unknown command (500).
 void DropByteOrderMark(std::string& body);
+void DropByteOrderMark(std::string_view& text);
 
 }  // namespace palisor

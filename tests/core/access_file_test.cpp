@@ -139,6 +139,8 @@ TEST_F(AccessFileLines, UserFilesEndLinesAtCrOrCrLfOnly) {
       {"\r\r\n\r", "|||"},
       {"  not trimmed \t\r", "  not trimmed \t|"},
       {"", ""},
+      // A byte-order mark belongs to the file, not to its first line; elsewhere it is text.
+      {"\xEF\xBB\xBFOrder deny,allow\r\xEF\xBB\xBF#\r", "Order deny,allow|\xEF\xBB\xBF#|"},
   };
   settings.LINESEP = "|";
   WriteBytes("add2htaccess2.txt", "tail\r\n");
