@@ -30,6 +30,8 @@ constexpr const char* kProductName = "Palisor";
 constexpr int kClientWidthTwips = 3840;
 constexpr int kClientHeightTwips = 390;
 constexpr int kButtonHeightTwips = 375;
+// How often the window checks that the notification area holding it is still there.
+constexpr int kTrayCheckMs = 1000;
 
 QIcon ProgramIcon() {
   InitPalisorResources();
@@ -121,6 +123,8 @@ void Form1::BuildControls() {
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
   timer1_->setInterval(kTimerStopped);
+  trayWatch_ = new QTimer(this);
+  trayWatch_->setInterval(kTrayCheckMs);
 }
 
 QPushButton* Form1::AddButton(const char* name, int leftTwips, int widthTwips,
@@ -149,6 +153,8 @@ void Form1::ConnectControls() {
       countdown_.Tick();
     }
   });
+  connect(trayWatch_, &QTimer::timeout, this, [this] { dock_.CheckTray(); });
+  trayWatch_->start();
 }
 
 void Form1::SetCaption(std::string_view caption) {

@@ -85,6 +85,7 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   QPushButton* command5_ = nullptr;
   QPushButton* command6_ = nullptr;
   QTimer* timer1_ = nullptr;
+  QTimer* trayWatch_ = nullptr;
   // Each button with its own tooltip: the buttons cover the whole window, so the last run's
   // summary is added under each of them to be seen wherever the pointer rests.
   std::vector<std::pair<QPushButton*, QString>> buttonToolTips_;

@@ -15,6 +15,16 @@ void TrayDock::IconPressed(TrayPress press) {
   if (!inTray_ || press == TrayPress::kOther) {
     return;
   }
+  Restore();
+}
+
+void TrayDock::CheckTray() {
+  if (inTray_ && !tray_.Available()) {
+    Restore();
+  }
+}
+
+void TrayDock::Restore() {
   tray_.HideIcon();
   window_.ShowWindowNormal();
   inTray_ = false;

@@ -26,10 +26,15 @@ class TrayDock final {
   void WindowMinimised();
   // A press or a double-click of the left or right button brings the window back.
   void IconPressed(TrayPress press);
+  // Called every second: when the notification area has gone (its panel ended) while the
+  // window is in it, the window comes back, as no icon and no second start could reach it.
+  void CheckTray();
 
   bool InTray() const { return inTray_; }
 
  private:
+  void Restore();
+
   Tray& tray_;
   TrayWindow& window_;
   bool inTray_ = false;

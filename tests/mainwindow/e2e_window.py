@@ -67,7 +67,7 @@ class Desktop:
         self.env = dict(os.environ, DISPLAY=":" + number, QT_QPA_PLATFORM="xcb",
                         XDG_RUNTIME_DIR=str(runtime))
         self.env.pop("XAUTHORITY", None)
-        self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
+        self.tray_panel = self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
                     "--width", "120", "--heighttype", "pixel", "--height", "24",
                     "--transparent", "false", "--tint", "0x808080", "--SetDockType", "false"])
         self.tray = wait_for("the tray panel", lambda: self.find_window(["--name", "^panel$"]))
@@ -233,6 +233,15 @@ def drive(desktop, program, servers, scratch, artefacts):
             raise Failure(f"the program ended with status {palisor.returncode} "
                           f"after a {name} click on the tray icon")
     desktop.screenshot(artefacts / "restored.png")
+
+    # The panel holding the icon ends while the window is in it: the window comes back.
+    left, top, width, height = desktop.geometry(window)
+    press("▼")
+    wait_for("the window to hide", lambda: not desktop.viewable(window))
+    wait_for("the icon in the tray", tray_icon)
+    desktop.tray_panel.terminate()
+    desktop.tray_panel.wait(timeout=5)
+    wait_for("the window to come back when the tray is gone", lambda: desktop.viewable(window))
 
     left, top, width, height = desktop.geometry(window)
     press("手動実行")

@@ -98,6 +98,31 @@ TEST(TrayDockTest, EveryTripAddsOneIconAndRemovesIt) {
   EXPECT_EQ(r.calls.size(), 12u);
 }
 
+TEST(TrayDockTest, ANotificationAreaThatWentAwayGivesTheWindowBack) {
+  const struct {
+    const char* name;
+    bool inTray;
+    bool trayStays;
+    Calls expected;
+  } cases[] = {
+      {"in the tray, the tray ends", true, false, {"hide icon", "show window"}},
+      {"in the tray, the tray stays", true, true, {}},
+      {"shown, the tray ends", false, false, {}},
+  };
+  for (const auto& c : cases) {
+    Recorder r;
+    TrayDock dock(r, r);
+    if (c.inTray) {
+      dock.WindowMinimised();
+    }
+    r.calls.clear();
+    r.available = c.trayStays;
+    dock.CheckTray();
+    EXPECT_EQ(r.calls, c.expected) << c.name;
+    EXPECT_FALSE(dock.InTray() && !c.trayStays) << c.name;
+  }
+}
+
 TEST(TrayDockTest, PressWhileTheWindowIsShownDoesNothing) {
   Recorder r;
   TrayDock dock(r, r);
