@@ -430,10 +430,13 @@ struct SessionParts {
   std::function<Completion(CURL*, const Transfer::KeepGoing&, CURLM*)> perform;
 };
 
-// "ftp://host/folder/file" and the like, as failures name a server file.
+// "ftp://host/folder/file" and the like, as failures name a server file: with the scheme the
+// user wrote, so a failure over TLS never reads like one over plain FTP.
 std::string DisplayUrl(const ServerAddress& server, std::string_view remotePath) {
-  return std::string(SchemeOf(server.protocol)) + server.hostAndPort +
-         (remotePath.starts_with('/') ? "" : "/") + std::string(remotePath);
+  const std::string_view scheme =
+      server.protocol == ServerProtocol::kFtpes ? "ftpes://" : SchemeOf(server.protocol);
+  return std::string(scheme) + server.hostAndPort + (remotePath.starts_with('/') ? "" : "/") +
+         std::string(remotePath);
 }
 
 }  // namespace

@@ -155,6 +155,7 @@ TEST_F(PublishTest, RefusedConnectionsAndRenamesLeaveTheLiveFileAsItWas) {
 
     EXPECT_EQ(result.outcome, Outcome::kFailed);
     EXPECT_NE(result.error.find(c.reasonHolds), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find(settings.SVNAME), std::string::npos) << result.error;
     EXPECT_EQ(result.error.find(kPassword), std::string::npos) << result.error;
     EXPECT_EQ(Live(), kLive);
     EXPECT_TRUE(Leftovers(Site()).empty());
