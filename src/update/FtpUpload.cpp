@@ -43,6 +43,12 @@ FtpUpload UploadOf(const Settings& settings) {
   return upload;
 }
 
+// Apache reads a .htaccess line by line: joined by anything else (a tab, "," or "|"), the
+// lines become one directive with the others as its arguments, and the site answers 500.
+bool ApacheReadsLines(std::string_view separator) {
+  return separator.find_first_of("\r\n") != std::string_view::npos;
+}
+
 bool IsServerError(long status) {
   return status >= 500 && status <= 599;
 }
@@ -53,12 +59,18 @@ class Publication final {
   Publication(const Settings& settings, Transfer& transfer, Host& host,
               std::vector<std::string>& warnings)
       : upload_(UploadOf(settings)),
+        linesSeparated_(ApacheReadsLines(settings.LINESEP)),
         checkUrl_(Trimmed(settings.CHECKURL)),
         transfer_(transfer),
         keepGoing_([&host] { return host.ProcessEvents(); }),
         warnings_(warnings) {}
 
   StageResult Run() {
+    if (!linesSeparated_) {
+      return StageResult::Failed(
+          "not uploaded: LINESEP puts no line end between the lines, and Apache would read "
+          "the whole file as one line");
+    }
     WarnWhenInClear();
     if (checkUrl_.empty()) {
       return Publish(upload_);
@@ -161,6 +173,7 @@ class Publication final {
   }
 
   const FtpUpload upload_;
+  const bool linesSeparated_;
   const std::string checkUrl_;
   Transfer& transfer_;
   const Transfer::KeepGoing keepGoing_;

@@ -29,6 +29,7 @@ class FtpUploadTest : public ::testing::Test {
     settings.SVUSER = " " + kUser + " ";
     settings.SVPSWD = " " + kPassword + "  ";
     settings.SVFILE = ".htaccess";
+    settings.LINESEP = "\n";
     settings.LCFILE = " " + local.Write("out file.txt", kAccessFile).string() + "  ";
     transfer.SetRequestTimeout(10s);
   }

@@ -62,6 +62,7 @@ class PublishTest : public test::ScratchWorkingDir {
     settings.SVPSWD = kPassword;
     settings.SVPATH = "/public_html";
     settings.SVFILE = ".htaccess";
+    settings.LINESEP = "\n";
     settings.LCFILE = "htaccess.txt";
     fs::create_directories(Site());
     test::WriteBytes(Site() / ".htaccess", kLive);
@@ -158,6 +159,28 @@ TEST_F(PublishTest, RefusedConnectionsAndRenamesLeaveTheLiveFileAsItWas) {
     EXPECT_NE(result.error.find(settings.SVNAME), std::string::npos) << result.error;
     EXPECT_EQ(result.error.find(kPassword), std::string::npos) << result.error;
     EXPECT_EQ(Live(), kLive);
+    EXPECT_TRUE(Leftovers(Site()).empty());
+  }
+}
+
+TEST_F(PublishTest, AFileApacheWouldReadAsOneLineIsNotPublished) {
+  const struct {
+    const char* separator;
+    bool published;
+  } cases[] = {
+      {"\n", true}, {"\r\n", true}, {"\r", true}, {"\t", false}, {",", false}, {"; ", false},
+  };
+  const Served server = Ftp();
+  settings.SVNAME = server.address;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.separator)));
+    test::WriteBytes(Site() / ".htaccess", kLive);
+    settings.LINESEP = c.separator;
+
+    const StageResult result = Upload();
+
+    EXPECT_EQ(result.ok(), c.published) << result.error;
+    EXPECT_EQ(Live(), c.published ? kNew : kLive);
     EXPECT_TRUE(Leftovers(Site()).empty());
   }
 }

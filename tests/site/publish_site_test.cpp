@@ -35,6 +35,7 @@ class PublishSiteTest : public ScratchWorkingDir {
     settings.SVUSER = kUser;
     settings.SVPSWD = kPassword;
     settings.SVFILE = ".htaccess";
+    settings.LINESEP = "\n";
     settings.LCFILE = "htaccess.txt";
     transfer.SetRequestTimeout(30s);
   }
