@@ -2,6 +2,7 @@
 
 #include "mainwindow/Form1.h"
 #include "platform/Transfer.h"
+#include "platform/qt/StopSignals.h"
 #include "platform/qt/WindowStart.h"
 #include "settings/Settings.h"
 #include "update/RunUpdate.h"
@@ -19,6 +20,9 @@ int main(int argc, char* argv[]) {
   palisor::Form1 form(state, [&transfer](palisor::Module1& runState, palisor::Host& host) {
     return palisor::RunUpdate(runState, host, transfer);
   });
+  const palisor::StopSignals stopSignals([&form] { form.close(); });
   form.show();
-  return QApplication::exec();
+  const int exitCode = QApplication::exec();
+  // As a shell reports a program a signal ended: 130 for SIGINT, 143 for SIGTERM.
+  return stopSignals.received() != 0 ? 128 + stopSignals.received() : exitCode;
 }

@@ -4,13 +4,14 @@
     e2e_window.py PALISOR_EXECUTABLE ARTEFACT_DIR TEST_SERVERS_DIR
 
 Checks the countdown caption, stop and start, the trip to the tray and back, and the end
-button in the middle of a run whose download hangs on the local HTTP test server.
+button and SIGTERM in the middle of a run whose download hangs on the local HTTP test server.
 Screenshots of the window and of the tray go to ARTEFACT_DIR. Exits 77 (skipped) when the
 X tools are missing.
 """
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -254,6 +255,23 @@ def drive(desktop, program, servers, scratch, artefacts):
     log = (Path(scratch) / "palisor.log").read_text(encoding="utf-8")
     if "  abandoned  stage: PROXY情報の取得中[Anonymous]" not in log:
         raise Failure("the run 終了 stopped is not in palisor.log: " + log)
+
+    # SIGTERM (a logout, kill, a service manager) ends it as 終了 does, with the status a
+    # shell gives a program that signal ended.
+    palisor = desktop.start([program], cwd=scratch)
+    pid = str(palisor.pid)
+    window = wait_for("the main window of the second start", main_window)
+    wait_for("the window to be shown", lambda: desktop.viewable(window))
+    left, top, width, height = desktop.geometry(window)
+    press("手動実行")
+    wait_for("the download to hang again", lambda: connected_to(server_port))
+    palisor.send_signal(signal.SIGTERM)
+    code = wait_for("the program to end", lambda: palisor.poll() is not None and [palisor.returncode])
+    if code != [128 + signal.SIGTERM]:
+        raise Failure(f"SIGTERM ended the program with status {code[0]}")
+    log = (Path(scratch) / "palisor.log").read_text(encoding="utf-8")
+    if log.count("  abandoned  stage: PROXY情報の取得中[Anonymous]") != 2:
+        raise Failure("the run SIGTERM stopped is not in palisor.log: " + log)
 
 
 def main():
