@@ -10,6 +10,7 @@
 
 #include "platform/CommandLine.h"
 #include "platform/Paths.h"
+#include "platform/StopSignals.h"
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
@@ -57,13 +58,7 @@ extern "C" void OnStopSignal(int signal) {
 // writing or uploading: output to it is simply lost.
 void InstallSignalHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
-  struct sigaction action = {};
-  action.sa_handler = OnStopSignal;
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(signal, &action, nullptr);
-  }
+  palisor::CatchStopSignals(OnStopSignal);
 }
 
 void WriteOut(std::string_view text) {

@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <initializer_list>
 #include <utility>
+
+#include "platform/StopSignals.h"
 
 namespace palisor {
 namespace {
@@ -25,13 +28,7 @@ StopSignals::StopSignals(std::function<void()> stop) : stop_(std::move(stop)) {
   }
   notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] { Deliver(); });
-  struct sigaction action = {};
-  action.sa_handler = OnStopSignal;
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(signal, &action, nullptr);
-  }
+  CatchStopSignals(OnStopSignal);
 }
 
 StopSignals::~StopSignals() {
