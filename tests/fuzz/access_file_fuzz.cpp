@@ -129,6 +129,10 @@ std::vector<std::string_view> UserFileLines(std::string_view text) {
     const bool crlf = end + 1 < text.size() && text[end + 1] == '\n';
     text.remove_prefix(end + (crlf ? 2 : 1));
   }
+  // A byte-order mark is the file's, not its first line's.
+  if (!lines.empty() && lines.front().starts_with("\xEF\xBB\xBF")) {
+    lines.front().remove_prefix(3);
+  }
   return lines;
 }
 
