@@ -226,6 +226,8 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   }
   host.RefreshSettings(state.settings);
   host.SetCaption(kCaptionAnalysing);
+  // What is published is the file this run writes, whatever LCFILE names by the upload.
+  const std::string writtenFile = state.settings.LCFILE;
   StageResult written = WriteAccessFile(std::move(downloads.lists), state.settings, host, &report,
                                         options.requestTimeout);
   if (!written.ok()) {
@@ -240,6 +242,7 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
     return Keeping(Abandoned(), report);
   }
   TakeConfirmedSettings(state.settings, host, transfer);
+  state.settings.LCFILE = writtenFile;
   if (UploadWanted(state.settings)) {
     host.SetCaption(kCaptionSending);
     StageResult sent = UploadAccessFile(state.settings, transfer, host, report.warnings);

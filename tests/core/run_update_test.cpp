@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -264,6 +265,20 @@ TEST_F(RunUpdateTest, ACafileConfirmedDuringTheRunServesTheUpload) {
     EXPECT_EQ(Run().outcome, c.outcome);
     EXPECT_EQ(Uploaded(), c.uploaded);
   }
+}
+
+TEST_F(RunUpdateTest, TheUploadPublishesTheFileTheRunWroteWhenLcfileChangesMeanwhile) {
+  Settings& s = state.settings;
+  s.MODE1 = s.FTPSW = true;
+  host.onEvents = [&s] {
+    if (std::filesystem::exists("htaccess.txt")) {
+      s.LCFILE = ".\\elsewhere.txt";  // the dialog's OK, taken once the file was written
+    }
+  };
+
+  ASSERT_EQ(Run().outcome, Outcome::kOk);
+
+  EXPECT_EQ(Uploaded(), "deny from 1.1.1.1\n");
 }
 
 TEST_F(RunUpdateTest, SettingsConfirmedDuringTheDownloadsApplyToTheListsStillToCome) {
