@@ -249,7 +249,6 @@ TEST_F(RunUpdateTest, ACafileConfirmedDuringTheRunServesTheUpload) {
     Outcome outcome;
     std::string uploaded;
   } cases[] = {
-      {"named before the run", trusted, trusted, Outcome::kOk, "deny from 1.1.1.1\n"},
       {"named during the run", "", trusted, Outcome::kOk, "deny from 1.1.1.1\n"},
       {"removed during the run", trusted, "", Outcome::kFailed, "previous"},
   };
