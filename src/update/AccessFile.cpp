@@ -84,6 +84,21 @@ class Generation final {
   std::uint64_t linesWritten() const { return static_cast<std::uint64_t>(lineNo_ - 1); }
   std::vector<RunReport::SkippedLines>& skipped() { return skipped_; }
 
+  // LISTMAX is a limit the user chose, yet addresses left out by it must not go unnoticed.
+  std::string CapWarning() const {
+    if (cutByCap_.empty()) {
+      return {};
+    }
+    std::string text =
+        "LISTMAX (" + std::to_string(settings_.LISTMAX) + " lines) was reached: lines of ";
+    const char* separator = "";
+    for (const std::string& list : cutByCap_) {
+      text += separator + ("list " + list);
+      separator = ", ";
+    }
+    return text + " were left out";
+  }
+
  private:
   // Copies a user file line by line; a file that cannot be opened is left out silently.
   // Editors that save UTF-8 with a byte-order mark put it before the file's first line.
@@ -164,7 +179,20 @@ class Generation final {
     if (skipped.count > 0) {
       skipped_.push_back(std::move(skipped));
     }
+    if (result.ok() && CapReached() && HasAnotherLine(lines)) {
+      cutByCap_.push_back(list.name);
+    }
     return result;
+  }
+
+  static bool HasAnotherLine(LineSplitter& lines) {
+    std::string_view line;
+    while (lines.Next(line)) {
+      if (!IsBlankLine(line)) {
+        return true;
+      }
+    }
+    return false;
   }
 
   // Blank lines are left out silently; any other skipped line is reported.
@@ -235,6 +263,7 @@ class Generation final {
   std::string maskSuffix_;
   std::array<char, 48> caption_{};
   std::vector<RunReport::SkippedLines> skipped_;
+  std::vector<std::string> cutByCap_;  // names of the lists LISTMAX cut short or left out
 };
 
 }  // namespace
@@ -260,6 +289,9 @@ StageResult WriteAccessFile(GroupLists lists, Settings& settings, Host& host, Ru
   }
   if (report != nullptr) {
     report->linesWritten = generation.linesWritten();
+    if (std::string warning = generation.CapWarning(); !warning.empty()) {
+      report->warnings.push_back(std::move(warning));
+    }
   }
   return StageResult::Ok();
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <functional>
@@ -41,10 +42,11 @@ class AccessFileTest : public test::ScratchWorkingDir {
  protected:
   // `country` is one country's allow list; a list's name is its group's.
   StageResult Generate(std::string country, std::string proxy, std::string overseas = "") {
+    report = {};
     return WriteAccessFile({{{std::move(country), "country"}},
                             {{std::move(proxy), "proxy"}},
                             {{std::move(overseas), "overseas"}}},
-                           settings, host);
+                           settings, host, &report);
   }
   static std::string Output() { return ReadBytes("htaccess.txt"); }
 
@@ -63,6 +65,7 @@ class AccessFileTest : public test::ScratchWorkingDir {
 
   Settings settings = LoadedDefaults();
   RecordingHost host;
+  RunReport report;
 };
 
 using AccessFileLayout = AccessFileTest;
@@ -285,19 +288,23 @@ TEST_F(AccessFileLines, OnlyLinesApacheReadsAsMeantAreWritten) {
   }
 }
 
-TEST_F(AccessFileRun, ListMaxCapsTheGroupsTogetherNotTheUserFiles) {
+TEST_F(AccessFileRun, ListMaxCapsTheGroupsTogetherNotTheUserFilesAndSaysWhatItLeftOut) {
   struct Case {
     int listMax;
     std::string lines;
+    std::vector<std::string> leftOut;  // the lists the warning names
   };
   const std::vector<Case> cases = {
-      {1, "#c1\n"},
-      {3, "#c1\n#c2\ndeny from 1.0.0.1\n"},
-      {5, "#c1\n#c2\ndeny from 1.0.0.1\ndeny from 1.0.0.2\ndeny from 1.0.0.3\n"},
-      {6, "#c1\n#c2\ndeny from 1.0.0.1\ndeny from 1.0.0.2\ndeny from 1.0.0.3\ndeny from 2.0.0.1\n"},
+      {1, "#c1\n", {"country", "proxy", "overseas"}},
+      {3, "#c1\n#c2\ndeny from 1.0.0.1\n", {"proxy", "overseas"}},
+      {5, "#c1\n#c2\ndeny from 1.0.0.1\ndeny from 1.0.0.2\ndeny from 1.0.0.3\n", {"overseas"}},
+      {6,
+       "#c1\n#c2\ndeny from 1.0.0.1\ndeny from 1.0.0.2\ndeny from 1.0.0.3\ndeny from 2.0.0.1\n",
+       {"overseas"}},
       {9999,
        "#c1\n#c2\ndeny from 1.0.0.1\ndeny from 1.0.0.2\ndeny from 1.0.0.3\ndeny from 2.0.0.1\n"
-       "deny from 2.0.0.2\n"},
+       "deny from 2.0.0.2\n",
+       {}},
   };
   WriteBytes("add2htaccess.txt", "H1\rH2\r");
   WriteBytes("add2htaccess2.txt", "T1\rT2\r");
@@ -310,6 +317,13 @@ TEST_F(AccessFileRun, ListMaxCapsTheGroupsTogetherNotTheUserFiles) {
     ASSERT_TRUE(
         Generate("#c1\nc\n#c2\n", "1.0.0.1\np\n1.0.0.2\n1.0.0.3\n", "o\n2.0.0.1\n2.0.0.2\n").ok());
     EXPECT_EQ(Output(), "H1\nH2\n" + c.lines + "T1\nT2\n");
+    ASSERT_EQ(report.warnings.size(), c.leftOut.empty() ? 0U : 1U);
+    for (const char* list : {"country", "proxy", "overseas"}) {
+      const bool named = !c.leftOut.empty() &&
+                         report.warnings[0].find(std::string("list ") + list) != std::string::npos;
+      EXPECT_EQ(named, std::find(c.leftOut.begin(), c.leftOut.end(), list) != c.leftOut.end())
+          << list;
+    }
   }
 }
 
