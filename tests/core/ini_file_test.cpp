@@ -7,16 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "core/settings_test_files.h"
 #include "platform/IniFile.h"
+#include "support/ScratchWorkingDir.h"
 
 namespace palisor {
 namespace {
 
-using testing::PermissionsOf;
-using testing::ReadBytes;
-using testing::ScratchDir;
-using testing::WriteBytes;
+using test::FileNames;
+using test::ReadBytes;
+using test::ScratchDir;
+using test::WriteBytes;
+using Names = std::vector<std::string>;
+
+mode_t PermissionsOf(const std::filesystem::path& file) {
+  struct stat info {};
+  ::stat(file.c_str(), &info);
+  return info.st_mode & 07777;
+}
 
 constexpr std::string_view kAbsent = "<absent>";
 
@@ -146,7 +153,7 @@ std::string AfterWrites(std::string_view before, const std::vector<Write>& write
   for (const auto& w : writes) {
     EXPECT_TRUE(WriteKey(w.section, w.key, w.value, file)) << w.key;
   }
-  EXPECT_EQ(dir.Names(), std::set<std::string>{"palisor.ini"}) << "a temporary was left";
+  EXPECT_EQ(FileNames(dir.path()), Names{"palisor.ini"}) << "a temporary was left";
   return ReadBytes(file);
 }
 
@@ -224,7 +231,7 @@ TEST(IniWrite, NewFileIsPrivateAndAnExistingFileKeepsItsPermissions) {
     EXPECT_EQ(ReadBytes(kept), "[FTP]\nSVPSWD=new\n");
   }
   ::umask(oldMask);
-  EXPECT_EQ(dir.Names(), (std::set<std::string>{"fresh.ini", "kept.ini"}));
+  EXPECT_EQ(FileNames(dir.path()), (Names{"fresh.ini", "kept.ini"}));
 }
 
 TEST(IniWrite, LineBreaksInAnyPartAreRefusedAndChangeNothing) {
@@ -246,7 +253,7 @@ TEST(IniWrite, LineBreaksInAnyPartAreRefusedAndChangeNothing) {
     EXPECT_FALSE(WriteKey(w.section, w.key, w.value, dir / "new.ini"));
   }
   EXPECT_EQ(ReadBytes(file), before);
-  EXPECT_EQ(dir.Names(), std::set<std::string>{"palisor.ini"});
+  EXPECT_EQ(FileNames(dir.path()), Names{"palisor.ini"});
 }
 
 TEST(IniWrite, FailsWithoutHarmWhenTheFileCannotBeReadOrReplaced) {
@@ -268,7 +275,7 @@ TEST(IniWrite, FailsWithoutHarmWhenTheFileCannotBeReadOrReplaced) {
     EXPECT_FALSE(WriteKey("FTP", "SVNAME", "c", target));
     EXPECT_EQ(ReadBytes(target), "[FTP]\nSVNAME=b\n");
   }
-  EXPECT_EQ(dir.Names(), (std::set<std::string>{"link.ini", "real.ini"}));
+  EXPECT_EQ(FileNames(dir.path()), (Names{"link.ini", "real.ini"}));
 }
 
 // A quadratic scan (a lone-CR file searched to its end for LF on every line, say) would

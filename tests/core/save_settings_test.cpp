@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -101,25 +99,13 @@ SettingsDialogInputs WithCountries(SettingsDialogInputs in) {
 
 class SaveSettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("palisor_save_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    file_ = (dir_ / "palisor.ini").string();
+  SaveSettingsTest() {
     state_.settings.SVNAME = "held.example";
     state_.secondsLeft = 17;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string FileBytes() const {
-    std::ifstream in(file_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  void WriteFile(const std::string& bytes) const {
-    std::ofstream(file_, std::ios::binary) << bytes;
-  }
+  std::string FileBytes() const { return test::ReadBytes(file_); }
+  void WriteFile(const std::string& bytes) const { test::WriteBytes(file_, bytes); }
 
   bool Save(const SettingsDialogInputs& edited,
             const SettingsDialogInputs& shown = UneditedInputs()) {
@@ -142,8 +128,9 @@ class SaveSettingsTest : public ::testing::Test {
     return bytes.substr(from, bytes.find('\n', from) - from);
   }
 
-  fs::path dir_;
-  std::string file_;
+  test::ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path();
+  const std::string file_ = (dir_ / "palisor.ini").string();
   std::string error_;
   Module1 state_;
 };
@@ -433,7 +420,7 @@ TEST_F(SaveSettingsTest, AFailedSaveChangesNothingAndSaysWhy) {
   const fs::path folder = dir_ / "folder.ini";
   fs::create_directory(folder);
   const fs::path huge = dir_ / "huge.ini";
-  std::ofstream(huge) << "[ETC]\nTMINT=120\n";
+  test::WriteBytes(huge, "[ETC]\nTMINT=120\n");
   fs::resize_file(huge, kIniFileMax + 1);
   struct Case {
     fs::path file;
