@@ -1,6 +1,5 @@
 #include <QCheckBox>
 #include <QDir>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -126,34 +125,10 @@ class SettingsDialogTest : public QObject {
     expectFtpBoxes(false, buttonFace);
   }
 
-  void layoutIsTheClassicOneInPixels() {
+  void tabRunsThroughTheFramesToTheButtonsAndTheBannerShowsTheVersion() {
     Module1 state = HeldState();
     Dialog dialog(state);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("設定"));
-    QCOMPARE(dialog.size(), QSize(552, 491));
-    QCOMPARE(Tick(dialog, "Check4")->geometry(), QRect(368, 128, 81, 17));
-    QCOMPARE(Box(dialog, "Text7")->geometry(), QRect(24, 36, 49, 18));
-    QCOMPARE(Tick(dialog, "Check6")->parentWidget(), test::Member<QGroupBox>(&dialog, "Frame5", 1));
-    QCOMPARE(test::Member<QGroupBox>(&dialog, "Frame5", 0)->title(),
-             QStringLiteral("サイバーシンドローム様"));
-    QCOMPARE(Box(dialog, "Text1")->toolTip(), QStringLiteral(".htaccessを置きたいサーバの名前"));
-    QCOMPARE(Box(dialog, "Text12")->toolTip(), QStringLiteral("通常は変更する必要はありません。"));
-    QCOMPARE(Box(dialog, "Text6")->toolTip(), QStringLiteral("通常は変更する必要がありません。"));
-    QCOMPARE(Box(dialog, "Text3")->toolTip(), QString());
-    QCOMPARE(Box(dialog, "Text7")->toolTip(),
-             QStringLiteral(
-                 "PROXYは１時間おきに更新されるので３６００以下ではあまり意味がありません。"));
-    auto* banner = Named<QLabel>(&dialog, "Label13");
-    QCOMPARE(banner->text(), QStringLiteral("  PALISOR ver " PALISOR_VERSION "  "));
-    QCOMPARE(banner->palette().color(QPalette::WindowText), QColor(192, 192, 0));
-    QCOMPARE(banner->palette().color(QPalette::Window), QColor(64, 64, 0));
-    QVERIFY(banner->autoFillBackground());
-    QVERIFY(banner->font().bold());
-    QCOMPARE(banner->font().pointSizeF(), 14.25);
-    QCOMPARE(Named<QLabel>(&dialog, "Label9")->font().pointSizeF(), 11.25);
-    QVERIFY(Named<QPushButton>(&dialog, "Command1")->font().bold());
-    QVERIFY(Named<QPushButton>(&dialog, "OKButton")->isDefault());
-
+    QVERIFY(Named<QLabel>(&dialog, "Label13")->text().contains(QStringLiteral(PALISOR_VERSION)));
     const QStringList expected{"Check1", "Check2", "Check3",   "Check5",       "Check6",
                                "Check7", "Check4", "Text1",    "Text3",        "Text4",
                                "Text2",  "Text8",  "Text11",   "Text12",       "Text9",
