@@ -25,7 +25,6 @@ using std::chrono::seconds;
 // Every caption the command prints, as the tests expect it.
 constexpr std::string_view kJapan = "国別情報の取得中[日本]\n";
 constexpr std::string_view kChina = "国別情報の取得中[中国]\n";
-constexpr std::string_view kKorea = "国別情報の取得中[韓国]\n";
 constexpr std::string_view kAnonymous = "PROXY情報の取得中[Anonymous]\n";
 constexpr std::string_view kNonAnonymous = "PROXY情報の取得中[Non-Anonymous]\n";
 constexpr std::string_view kSquid = "PROXY情報の取得中[Squid]\n";
@@ -107,22 +106,6 @@ TEST_F(PalisorUpdate, NoListEnabledTouchesNothingAndUploadsNothing) {
   EXPECT_EQ(ReadBytes(work / "palisor.ini"), settings);
   EXPECT_EQ(Uploaded(), "live\n");
   EXPECT_EQ(ftp.Commands(), "") << "nobody should have connected";
-}
-
-TEST_F(PalisorUpdate, OnlyCountryListsAreWrittenAndUploaded) {
-  lists.Write("ipg_ALLOW_JP.txt", "allow from 192.0.2.0/25\n");
-  lists.Write("ipg_DENY_KR.txt", "deny from 203.0.113.0/24\n");
-  ftpHome.Write("public_html/.htaccess", kPreviousRun);
-  WriteSettings(FtpSection(true) + "[URL]\nMODE1=0\n[CNT]\nIPG_JP=1\nIPG_KR=2\nIPG_JP_URL1=" +
-                ListUrl("ipg_ALLOW_JP.txt") + "\nIPG_JP_URL2=" + ListUrl("missing-jp.txt") +
-                "\nIPG_KR_URL2=" + ListUrl("ipg_DENY_KR.txt") + "\n");
-
-  const Finished run = RunIn(work.path());
-
-  EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(run.out, Join({kJapan, kKorea, kAnalysing, kSending, kWaiting}));
-  EXPECT_EQ(Output(), "allow from 192.0.2.0/25\ndeny from 203.0.113.0/24\n");
-  EXPECT_EQ(Uploaded(), Output());
 }
 
 TEST_F(PalisorUpdate, ThirdOfFourListsFailingLeavesThePreviousFile) {
