@@ -185,7 +185,9 @@ TEST_F(PalisorUpdate, ListsAreJoinedOnLinesOfTheirOwnAndSkippedLinesAreWarnedOf)
   lists.Write("c1.txt",
               "\xEF\xBB\xBF"
               "192.0.2.1\n192.0.2.2");
-  lists.Write("c2.txt", "198.51.100.1\n<br>\n# updated daily\n");
+  lists.Write("c2.txt",
+              "\xEF\xBB\xBF"
+              "198.51.100.1\n<br>\n# updated daily\n");
   WriteSettings(FtpSection(false) + "[URL]\nURL1=" + ListUrl("c1.txt") +
                 "\nURL2=" + ListUrl("c2.txt") + "\nMODE1=-1\nMODE2=-1\n");
 

@@ -1,7 +1,8 @@
 // palisor-update against a real Apache: lists from a local list server, the file uploaded by
 // FTP into Apache's document root, then requests from several loopback source addresses. In
-// every case the site never answers 500, listed addresses get 403, the others 200, and no list
-// line but the forms Apache reads as meant reaches the file.
+// every case the site never answers 500, listed addresses get 403 and the others 200. Which list
+// lines are written at all is the generation's own table; these are the forms whose meaning to
+// Apache (masks, IPv6, country lines, frames) only Apache can tell.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -17,7 +18,6 @@ namespace {
 
 constexpr const char* kFtpUser = "site";
 constexpr const char* kFtpPassword = "pw";
-constexpr const char* kNoFile = "";  // the site has no .htaccess before the run
 
 struct Case {
   const char* name;
@@ -58,28 +58,6 @@ const std::string kOrderFrameOut = "Order deny,allow\nDeny from all\n";
 
 TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
   const std::vector<Case> cases = {
-      {"ports, comments, a header and a second number",
-       {{"URL1",
-         "# ip:port, updated hourly\n127.0.0.2:8080\n127.0.0.3 # anonymous\n"
-         "127.0.0.4 80\n127.0.0.5,FR;3128\n"}},
-       "deny from 127.0.0.2\ndeny from 127.0.0.3\ndeny from 127.0.0.4\ndeny from 127.0.0.5\n",
-       {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"},
-       {"127.0.0.1", "127.0.0.6"}},
-      {"byte-order marks, no final line end, other line ends",
-       {{"URL1",
-         "\xEF\xBB\xBF"
-         "127.0.0.6\r\n127.0.0.7"},
-        {"URL2",
-         "\xEF\xBB\xBF"
-         "127.0.0.8\r127.0.0.9\n"}},
-       "deny from 127.0.0.6\ndeny from 127.0.0.7\ndeny from 127.0.0.8\ndeny from 127.0.0.9\n",
-       {"127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9"},
-       {"127.0.0.1", "127.0.0.5"}},
-      {"partial addresses and numbers run together",
-       {{"URL1", "10.1\n127.0.0.2198.51.100.1\n127.0.0.3\n127.0.0.0/30/30\n"}},
-       "deny from 127.0.0.3\n",
-       {"127.0.0.3"},
-       {"127.0.0.1", "127.0.0.2"}},
       {"IPv6 forms beside IPv4 addresses",
        {{"URL4",
          "[2001:db8::1]:8080\n2001:db8::/32\n[2001:db8:1::]/48\n::ffff:127.0.0.3\n"
@@ -114,15 +92,6 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
        {"127.0.0.2", "127.0.0.5"},
        "",
        kOrderFrame},
-      {"directives smuggled into a country list",
-       {{"IPG_JP_URL2",
-         "127.0.0.2\nOrder allow,deny\nallow from all\nAddHandler cgi-script .html\n"
-         "php_value auto_prepend_file /etc/passwd\nRewriteRule ^ - [F]\n<Files *>\n"
-         "Redirect / http://example.com/\n# ends in a backslash \\\ndeny from 127.0.0.3\n"
-         "deny from 127.0.0.4 # and a comment\n"}},
-       "deny from 127.0.0.2\ndeny from 127.0.0.3\n",
-       {"127.0.0.2", "127.0.0.3"},
-       {"127.0.0.1", "127.0.0.4"}},
       {"the native form inside RequireAll",
        {{"URL1", "127.0.0.2:3128\n[2001:db8::1]:80\n"}},
        "<RequireAll>\nRequire all granted\nRequire not ip 127.0.0.2\n"
@@ -132,16 +101,6 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
        "[EDIT]\nCHARBF=Require not ip\n",
        "<RequireAll>\r\nRequire all granted\r\n",
        "</RequireAll>\r\n"},
-      {"an HTML page served with 200 fails and leaves the site alone",
-       {{"URL1", "127.0.0.2\n"}, {"URL2", "<!DOCTYPE html>\n<html><body>Moved</body></html>\n"}},
-       kNoFile,
-       {},
-       {"127.0.0.1", "127.0.0.2"}},
-      {"JSON served with 200 fails and leaves the site alone",
-       {{"URL1", "{\"proxies\": [\n  {\"ip\": \"127.0.0.2\", \"port\": 8080}\n]}\n"}},
-       kNoFile,
-       {},
-       {"127.0.0.1", "127.0.0.2"}},
   };
 
   ApacheServer apache;
@@ -163,8 +122,7 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
 
     const Finished run = RunIn(work.path());
 
-    const bool fails = c.file == kNoFile;
-    EXPECT_EQ(run.exitStatus, fails ? 1 : 0) << run.err;
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(ReadBytes(accessFile), c.file);
     for (const std::string& source : c.denied) {
       EXPECT_EQ(StatusFrom(apache.Url("/"), source), 403) << source << "\n" << apache.ErrorLog();
