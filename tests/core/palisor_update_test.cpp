@@ -207,7 +207,6 @@ TEST_F(PalisorUpdate, ErrorStatusOrAPageInsteadOfAListFailsTheRun) {
   lists.Write("moved.html", "<!DOCTYPE html>\n<title>Moved</title>\n\n");
   for (const auto& [path, reason] :
        {std::pair{"/missing.txt", "404"},
-        {"/status/500", "500"},
         {"/moved.html", "no address in 3 lines; first line \"<!DOCTYPE html>\""}}) {
     SCOPED_TRACE(path);
     WriteSettings(FtpSection(true) + "[URL]\nURL1=" + ListUrl("c1.txt") +
