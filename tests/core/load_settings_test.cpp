@@ -148,51 +148,41 @@ TEST(LoadSettings, ReadsTheFileInTheWorkingDirectoryWrittenByHand) {
   EXPECT_EQ(s.countryListUrls[kTaiwan][kModeAllow], DefaultList("ipg_ALLOW_TW.txt"));
 }
 
+struct ValueCase {
+  std::string_view line;
+  std::int32_t expected;
+};
+
 TEST(LoadSettings, NumbersMeetTheirClamps) {
-  struct Case {
-    std::string_view section;
-    std::int32_t Settings::*number;
-    std::string_view key;
-    std::vector<std::pair<std::string_view, std::int32_t>> valuesAndRead;
+  const std::vector<ValueCase> tmint = {
+      {"TMINT=30", 60},    {"TMINT=100000", 32767}, {"TMINT=59.5", 60},     {"TMINT=60.5", 60},
+      {"TMINT=", 60},      {"TMINT=soon", 60},      {"TMINT=32767", 32767}, {"TMINT=1e12", 32767},
+      {"TMINT=-1e12", 60}, {"TMINT=&HE10", 3600},
   };
-  const Case cases[] = {
-      {"ETC",
-       &Settings::TMINT,
-       "TMINT",
-       {{"30", 60},
-        {"100000", 32767},
-        {"59.5", 60},
-        {"60.5", 60},
-        {"", 60},
-        {"soon", 60},
-        {"32767", 32767},
-        {"1e12", 32767},
-        {"-1e12", 60},
-        {"&HE10", 3600}}},
-      {"URL",
-       &Settings::MASK,
-       "MASK",
-       {{"15", 32},
-        {"33", 32},
-        {"16", 16},
-        {"32", 32},
-        {"", 32},
-        {"24.5", 24},
-        {"1e12", 32},
-        {"-1e12", 32}}},
-      {"URL",
-       &Settings::LISTMAX,
-       "LISTMAX",
-       {{"0", 1}, {"-5", 1}, {"50000", 50000}, {"x", 1}, {"1e12", 2147483647}, {"0.5", 1}}},
-  };
-  for (const Case& c : cases) {
-    for (const auto& [value, read] : c.valuesAndRead) {
-      const std::string line = std::string(c.key) + "=" + std::string(value);
-      const Module1 state = LoadFrom("[" + std::string(c.section) + "]\n" + line + "\n");
-      EXPECT_EQ(state.settings.*c.number, read) << line;
-    }
+  for (const auto& c : tmint) {
+    const Module1 state = LoadFrom("[ETC]\n" + std::string(c.line) + "\n");
+    EXPECT_EQ(state.settings.TMINT, c.expected) << c.line;
+    EXPECT_EQ(state.secondsLeft, c.expected) << c.line;
   }
-  EXPECT_EQ(LoadFrom("[ETC]\nTMINT=120\n").secondsLeft, 120) << "the count starts from TMINT";
+  const std::vector<ValueCase> mask = {
+      {"MASK=15", 32}, {"MASK=33", 32},   {"MASK=16", 16},   {"MASK=32", 32},
+      {"MASK=", 32},   {"MASK=24.5", 24}, {"MASK=1e12", 32}, {"MASK=-1e12", 32},
+  };
+  for (const auto& c : mask) {
+    EXPECT_EQ(LoadFrom("[URL]\n" + std::string(c.line) + "\n").settings.MASK, c.expected) << c.line;
+  }
+  const std::vector<ValueCase> listmax = {
+      {"LISTMAX=0", 1},
+      {"LISTMAX=-5", 1},
+      {"LISTMAX=50000", 50000},
+      {"LISTMAX=x", 1},
+      {"LISTMAX=1e12", 2147483647},
+      {"LISTMAX=0.5", 1},
+  };
+  for (const auto& c : listmax) {
+    EXPECT_EQ(LoadFrom("[URL]\n" + std::string(c.line) + "\n").settings.LISTMAX, c.expected)
+        << c.line;
+  }
 }
 
 TEST(LoadSettings, FlagsAreOnForAnyNonZeroNumber) {
