@@ -29,9 +29,9 @@ constexpr std::string_view kUsageLine =
 
 constexpr std::string_view kDescription =
     "\n"
-    "Makes one Palisor update run in the current folder: reads palisor.ini, downloads the\n"
-    "enabled lists, writes the access file and, when the settings say so, uploads it (FTP,\n"
-    "FTPS or SFTP). Each run is logged to palisor.log.\n"
+    "Makes one Palisor update run in the current folder (or DIR): reads palisor.ini,\n"
+    "downloads the enabled lists, writes the access file and, when the settings say so,\n"
+    "uploads it (FTP, FTPS or SFTP). Each run is logged to palisor.log.\n"
     "Each stage of the run is printed on a line of its own; warnings and skipped list lines\n"
     "on standard error.\n"
     "\n"
@@ -76,12 +76,13 @@ void WriteError(std::string_view message) {
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-// A missing settings file means every default, as in the window; say so, since a scheduled
-// job started in the wrong folder would otherwise quietly use them.
+// A missing settings file means every default, as in the window; say so, naming the folder,
+// since a scheduled job started in the wrong one would otherwise quietly use them.
 void WarnWhenSettingsMissing() {
   std::error_code error;
   if (!std::filesystem::exists(palisor::NativePath(palisor::kSettingsFile), error)) {
-    WriteError("no palisor.ini in the current folder; using the default settings");
+    WriteError("no palisor.ini in " + std::filesystem::current_path(error).string() +
+               "; using the default settings");
   }
 }
 

@@ -16,10 +16,19 @@ namespace palisor {
 namespace {
 
 constexpr std::string_view kInterrupted = "interrupted; the output file was left as it was";
+constexpr std::string_view kInterruptedWritten =
+    "interrupted after the output file was written, before any upload";
 // By the upload the output file has been replaced; only the site's copy is in doubt.
 constexpr std::string_view kInterruptedSending =
     "interrupted while sending; the output file was written, the upload may not have finished";
 constexpr std::string_view kStageSending = "送信中";
+
+std::string_view InterruptedReason(const RunReport& report) {
+  if (!report.outputWritten) {
+    return kInterrupted;
+  }
+  return report.stage == kStageSending ? kInterruptedSending : kInterruptedWritten;
+}
 
 std::string SystemError(std::string_view what, const std::filesystem::path& file) {
   return std::string(what) + " " + file.string() + ": " + std::strerror(errno);
@@ -72,7 +81,7 @@ std::string RunReason(const RunReport& report) {
     case Outcome::kOk:
       return {};
     case Outcome::kAbandoned:
-      return std::string(report.stage == kStageSending ? kInterruptedSending : kInterrupted);
+      return std::string(InterruptedReason(report));
     case Outcome::kFailed:
       break;
   }

@@ -123,12 +123,19 @@ RunReport CheckList(const DownloadedList& list, ListGroup group) {
                 noList->firstLine);
 }
 
+// Takes the settings confirmed since the last stage; the certificates trusted follow CAFILE,
+// so a file named meanwhile serves the transfers still to come.
+void TakeConfirmedSettings(Settings& settings, Host& host, Transfer& transfer) {
+  host.RefreshSettings(settings);
+  transfer.SetExtraCaFile(NativePath(TrimSpaces(settings.CAFILE)));
+}
+
 // Fetches every enabled list in table order into its group. Settings are refreshed as each
 // list comes up, so a change confirmed meanwhile applies to the lists still to come.
 RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, Downloads& downloads) {
   for (std::size_t row = 0; row < kListTable.size(); ++row) {
     const ListEntry& list = kListTable[row];
-    host.RefreshSettings(settings);
+    TakeConfirmedSettings(settings, host, transfer);
     if (ListEnabled(settings, row)) {
       host.SetCaption(list.caption);
       if (list.group == ListGroup::kCountry) {
@@ -171,6 +178,7 @@ RunReport Keeping(RunReport ended, RunReport& sofar) {
   ended.skipped = std::move(sofar.skipped);
   ended.warnings = std::move(sofar.warnings);
   ended.linesWritten = sofar.linesWritten;
+  ended.outputWritten = sofar.outputWritten;
   return ended;
 }
 
@@ -201,7 +209,6 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
     return Failed(std::move(lockError));
   }
   transfer.SetRequestTimeout(options.requestTimeout);
-  transfer.SetExtraCaFile(NativePath(TrimSpaces(state.settings.CAFILE)));
 
   Downloads downloads;
   RunReport report = DownloadLists(state.settings, host, transfer, downloads);
@@ -219,6 +226,8 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
   }
   host.RefreshSettings(state.settings);
   host.SetCaption(kCaptionAnalysing);
+  // What is published is the file this run writes, whatever LCFILE names by the upload.
+  const std::string writtenFile = state.settings.LCFILE;
   StageResult written = WriteAccessFile(std::move(downloads.lists), state.settings, host, &report,
                                         options.requestTimeout);
   if (!written.ok()) {
@@ -227,11 +236,13 @@ RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOpt
     }
     return Keeping(FromStage(std::move(written)), report);
   }
+  report.outputWritten = true;
 
   if (!host.ProcessEvents()) {
     return Keeping(Abandoned(), report);
   }
-  host.RefreshSettings(state.settings);
+  TakeConfirmedSettings(state.settings, host, transfer);
+  state.settings.LCFILE = writtenFile;
   if (UploadWanted(state.settings)) {
     host.SetCaption(kCaptionSending);
     StageResult sent = UploadAccessFile(state.settings, transfer, host, report.warnings);

@@ -37,6 +37,8 @@ struct RunReport {
   std::string stage;
   // Every list was off or empty: nothing was written or sent.
   bool nothingToDo = false;
+  // The access file was replaced, so a run abandoned later no longer left it as it was.
+  bool outputWritten = false;
 };
 
 // One line for the user: the list, how many of its lines were skipped and the first of them.

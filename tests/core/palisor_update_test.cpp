@@ -402,6 +402,11 @@ TEST_F(PalisorUpdate, DirNamesTheFolderToWorkIn) {
   EXPECT_EQ(blocked.exitStatus, 1);
   EXPECT_EQ(blocked.err, "palisor-update: plain/site: Not a directory\n");
   EXPECT_EQ(blocked.out, "");
+
+  const Finished fresh = RunIn(work.path(), {"--dir", "fresh"});
+  EXPECT_TRUE(
+      fresh.err.starts_with("palisor-update: no palisor.ini in " + (work / "fresh").string() + ";"))
+      << fresh.err;
 }
 
 TEST(PalisorUpdateUsage, AnyOtherArgumentIsAUsageError) {

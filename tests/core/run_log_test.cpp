@@ -23,6 +23,12 @@ RunReport Report(Outcome outcome, std::string error, std::string stage, bool not
   return report;
 }
 
+RunReport AbandonedAfterWriting(std::string stage) {
+  RunReport report = Report(Outcome::kAbandoned, "", std::move(stage));
+  report.outputWritten = true;
+  return report;
+}
+
 TEST(RunLog, OneLinePerRunWithOutcomeStageAndReason) {
   RunReport skipping = Report(Outcome::kOk, "", "送信中");
   skipping.linesWritten = 12;
@@ -44,7 +50,10 @@ TEST(RunLog, OneLinePerRunWithOutcomeStageAndReason) {
       {Report(Outcome::kAbandoned, "", "解析中"),
        "T  abandoned  stage: 解析中  reason: interrupted; the output file was left as it was"
        "  lines written: 0"},
-      {Report(Outcome::kAbandoned, "", "送信中"),
+      {AbandonedAfterWriting("解析中"),
+       "T  abandoned  stage: 解析中  reason: interrupted after the output file was written, "
+       "before any upload  lines written: 0"},
+      {AbandonedAfterWriting("送信中"),
        "T  abandoned  stage: 送信中  reason: interrupted while sending; the output file was "
        "written, the upload may not have finished  lines written: 0"},
       {Report(Outcome::kOk, "", "", true), "T  nothing to do  stage: -  lines written: 0"},

@@ -215,6 +215,69 @@ TEST_F(RunUpdateTest, EndingTheProgramMidRunAbandonsItAndLeavesTheOutputAlone) {
   }
 }
 
+TEST_F(RunUpdateTest, EndingTheProgramOnceTheFileIsWrittenSaysItWasWritten) {
+  state.settings.MODE1 = true;
+  state.settings.FTPSW = true;
+  test::WriteBytes("htaccess.txt", "previous");
+  host.onEvents = [this] {
+    if (ReadBytes("htaccess.txt") != "previous") {
+      host.endProgramAt = host.eventCalls + 1;
+    }
+  };
+
+  const RunReport report = Run();
+
+  EXPECT_EQ(report.outcome, Outcome::kAbandoned);
+  EXPECT_TRUE(report.outputWritten);
+  EXPECT_EQ(ReadBytes("htaccess.txt"), "deny from 1.1.1.1\n");
+  EXPECT_EQ(Uploaded(), "");
+}
+
+// The certificates trusted for the upload are those CAFILE names when the upload starts.
+TEST_F(RunUpdateTest, ACafileConfirmedDuringTheRunServesTheUpload) {
+  const test::TestCertificate identity;
+  const test::FtpServer tls(
+      ftpHome.path(), "site", "secret",
+      {"--tls", "explicit", identity.certificate().string(), identity.key().string()});
+  const std::string trusted = identity.certificate().string();
+  const struct {
+    const char* name;
+    std::string atStart;
+    std::string confirmed;
+    Outcome outcome;
+    std::string uploaded;
+  } cases[] = {
+      {"named during the run", "", trusted, Outcome::kOk, "deny from 1.1.1.1\n"},
+      {"removed during the run", trusted, "", Outcome::kFailed, "previous"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ftpHome.Write(".htaccess", "previous");
+    Settings& s = state.settings;
+    s.MODE1 = s.FTPSW = true;
+    s.SVNAME = "ftpes://" + tls.Address();
+    s.CAFILE = c.atStart;
+    host.onEvents = [&s, &c] { s.CAFILE = c.confirmed; };
+
+    EXPECT_EQ(Run().outcome, c.outcome);
+    EXPECT_EQ(Uploaded(), c.uploaded);
+  }
+}
+
+TEST_F(RunUpdateTest, TheUploadPublishesTheFileTheRunWroteWhenLcfileChangesMeanwhile) {
+  Settings& s = state.settings;
+  s.MODE1 = s.FTPSW = true;
+  host.onEvents = [&s] {
+    if (std::filesystem::exists("htaccess.txt")) {
+      s.LCFILE = ".\\elsewhere.txt";  // the dialog's OK, taken once the file was written
+    }
+  };
+
+  ASSERT_EQ(Run().outcome, Outcome::kOk);
+
+  EXPECT_EQ(Uploaded(), "deny from 1.1.1.1\n");
+}
+
 TEST_F(RunUpdateTest, SettingsConfirmedDuringTheDownloadsApplyToTheListsStillToCome) {
   Settings& s = state.settings;
   s.MODE1 = s.MODE2 = true;
