@@ -179,12 +179,6 @@ TEST_F(HostileSettingsTest, NoSizeOrShapeOfFileStopsTheStart) {
   EXPECT_EQ(Describe(Loaded()), Describe(expected));
 }
 
-TEST_F(HostileSettingsTest, ADirectoryInsteadOfAFileGivesTheDefaults) {
-  std::filesystem::create_directory(kFile);
-  test::WriteBytes(std::filesystem::path(kFile) / "x", "[ETC]\nTMINT=120\n");
-  EXPECT_EQ(Describe(Loaded()), Describe(Defaults()));
-}
-
 // Root reads any file, so the check runs in a child that has become an ordinary user.
 TEST_F(HostileSettingsTest, AFileThatMayNotBeReadGivesTheDefaults) {
   constexpr uid_t kNobody = 65534;

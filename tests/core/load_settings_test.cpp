@@ -5,15 +5,15 @@
 #include <utility>
 #include <vector>
 
-#include "core/settings_test_files.h"
 #include "settings/SettingsFile.h"
+#include "support/ScratchWorkingDir.h"
 
 namespace palisor {
 namespace {
 
-using testing::ScratchDir;
-using testing::WorkingDirectory;
-using testing::WriteBytes;
+using test::ScratchDir;
+using test::WorkingDirectory;
+using test::WriteBytes;
 
 constexpr std::string_view kLists = "http://lists.palisor.example/proxy/";
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -132,48 +133,59 @@ TEST_F(RunUpdateTest, SkippedLinesAreReportedPerListWithTheFirstThree) {
                 "): 1 line skipped, not read by Apache as meant: \"order allow,deny\"");
 }
 
-TEST_F(RunUpdateTest, NothingEnabledEndsQuietlyWithoutTouchingAnything) {
-  state.settings.FTPSW = true;
-  test::WriteBytes("htaccess.txt", "previous");
+// However a run ends, its caption stays, the previous output stays unless the file was
+// written, and the buttons and the timer come back with the count from the interval.
+TEST_F(RunUpdateTest, EachEndLeavesItsCaptionTheRightFilesAndTheWindowIdle) {
+  struct Case {
+    const char* name;
+    std::function<void(Settings&)> change;
+    Outcome outcome;
+    std::string caption;
+    std::string reason;  // a part of the error
+    std::string output;
+    std::string uploaded;
+    bool connects;
+  };
+  const Case cases[] = {
+      {"nothing enabled", [](Settings&) {}, Outcome::kOk, "待機中", "", "previous", "", false},
+      {"a country list alone", [](Settings& s) { s.IPG_JP = kModeDeny; }, Outcome::kOk, "待機中",
+       "", "deny from 10.0.0.0/8\n", "deny from 10.0.0.0/8\n", true},
+      {"a failed list",
+       [this](Settings& s) {
+         s.MODE1 = s.MODE2 = s.MODE4 = true;
+         s.URL2 = http.Url("/status/500");
+       },
+       Outcome::kFailed, "PROXY情報の取得中[Non-Anonymous]", "Non-Anonymous", "previous", "",
+       false},
+      {"a refused upload",
+       [](Settings& s) {
+         s.MODE1 = true;
+         s.SVPSWD = "wrong";
+       },
+       Outcome::kFailed, "送信中", "", "deny from 1.1.1.1\n", "", true},
+  };
+  const Module1 initial = state;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    state = initial;
+    state.settings.FTPSW = true;
+    c.change(state.settings);
+    host = RecordingHost();
+    test::WriteBytes("htaccess.txt", "previous");
+    std::filesystem::remove(ftpHome / ".htaccess");
+    const std::size_t commandsBefore = ftp.Commands().size();
 
-  const RunReport report = Run();
+    const RunReport report = Run();
 
-  EXPECT_EQ(report.outcome, Outcome::kOk);
-  EXPECT_EQ(host.lastCaption, "待機中");
-  EXPECT_EQ(ReadBytes("htaccess.txt"), "previous");
-  EXPECT_EQ(ftp.Commands(), "");
-  EXPECT_EQ(host.timerInterval, 1000);
-}
-
-TEST_F(RunUpdateTest, CountryListsAloneAreWrittenAndUploaded) {
-  state.settings.FTPSW = true;
-  state.settings.IPG_JP = kModeDeny;
-
-  ASSERT_EQ(Run().outcome, Outcome::kOk);
-
-  EXPECT_EQ(ReadBytes("htaccess.txt"), "deny from 10.0.0.0/8\n");
-  EXPECT_EQ(host.lastCaption, "待機中");
-  EXPECT_EQ(Uploaded(), "deny from 10.0.0.0/8\n");
-}
-
-TEST_F(RunUpdateTest, AFailedListEndsTheRunWithItsCaptionAndKeepsThePreviousFile) {
-  Settings& s = state.settings;
-  s.MODE1 = s.MODE2 = s.MODE4 = true;
-  s.FTPSW = true;
-  s.URL2 = http.Url("/status/500");
-  test::WriteBytes("htaccess.txt", "previous");
-
-  const RunReport report = Run();
-
-  EXPECT_EQ(report.outcome, Outcome::kFailed);
-  EXPECT_NE(report.error.find("Non-Anonymous"), std::string::npos) << report.error;
-  EXPECT_NE(report.error.find("500"), std::string::npos) << report.error;
-  EXPECT_EQ(host.lastCaption, "PROXY情報の取得中[Non-Anonymous]");
-  EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "PROXY情報の取得中[露①]"), 0);
-  EXPECT_EQ(ReadBytes("htaccess.txt"), "previous");
-  EXPECT_EQ(ftp.Commands(), "");
-  EXPECT_EQ(Log(host.log.end() - 5, host.log.end()), kRestore);
-  EXPECT_EQ(state.secondsLeft, 1800);
+    EXPECT_EQ(report.outcome, c.outcome);
+    EXPECT_NE(report.error.find(c.reason), std::string::npos) << report.error;
+    EXPECT_EQ(host.lastCaption, c.caption);
+    EXPECT_EQ(ReadBytes("htaccess.txt"), c.output);
+    EXPECT_EQ(Uploaded(), c.uploaded);
+    EXPECT_EQ(ftp.Commands().size() > commandsBefore, c.connects);
+    EXPECT_EQ(Log(host.log.end() - 5, host.log.end()), kRestore);
+    EXPECT_EQ(state.secondsLeft, 1800);
+  }
 }
 
 TEST_F(RunUpdateTest, TheChosenCountryListIsFetchedAndABadModeFailsItsStep) {
@@ -186,20 +198,6 @@ TEST_F(RunUpdateTest, TheChosenCountryListIsFetchedAndABadModeFailsItsStep) {
   EXPECT_EQ(report.outcome, Outcome::kFailed);
   EXPECT_EQ(host.lastCaption, "国別情報の取得中[中国]");
   EXPECT_NE(report.error.find("China"), std::string::npos) << report.error;
-}
-
-TEST_F(RunUpdateTest, ARefusedUploadIsAFailureWithTheSendingCaptionLeft) {
-  state.settings.MODE1 = true;
-  state.settings.FTPSW = true;
-  state.settings.SVPSWD = "wrong";
-
-  const RunReport report = Run();
-
-  EXPECT_EQ(report.outcome, Outcome::kFailed);
-  EXPECT_EQ(host.lastCaption, "送信中");
-  EXPECT_EQ(ReadBytes("htaccess.txt"), "deny from 1.1.1.1\n");
-  EXPECT_EQ(Uploaded(), "");
-  EXPECT_EQ(host.timerInterval, 1000);
 }
 
 TEST_F(RunUpdateTest, EndingTheProgramMidRunAbandonsItAndLeavesTheOutputAlone) {

@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dialogs/SaveSettings.h"
 #include "platform/IniFile.h"
@@ -101,25 +101,13 @@ SettingsDialogInputs WithCountries(SettingsDialogInputs in) {
 
 class SaveSettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("palisor_save_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    file_ = (dir_ / "palisor.ini").string();
+  SaveSettingsTest() {
     state_.settings.SVNAME = "held.example";
     state_.secondsLeft = 17;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string FileBytes() const {
-    std::ifstream in(file_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  void WriteFile(const std::string& bytes) const {
-    std::ofstream(file_, std::ios::binary) << bytes;
-  }
+  std::string FileBytes() const { return test::ReadBytes(file_); }
+  void WriteFile(const std::string& bytes) const { test::WriteBytes(file_, bytes); }
 
   bool Save(const SettingsDialogInputs& edited,
             const SettingsDialogInputs& shown = UneditedInputs()) {
@@ -142,142 +130,109 @@ class SaveSettingsTest : public ::testing::Test {
     return bytes.substr(from, bytes.find('\n', from) - from);
   }
 
-  fs::path dir_;
-  std::string file_;
+  test::ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path();
+  const std::string file_ = (dir_ / "palisor.ini").string();
   std::string error_;
   Module1 state_;
 };
 
-struct NumberCase {
-  const char* text;
-  std::int32_t expected;
-};
-
-TEST_F(SaveSettingsTest, IntervalFallsBackToTheDefaultOnBothSides) {
-  const NumberCase cases[] = {{"59", 3600},     {"60", 60},      {"59.5", 60},   {"58.5", 3600},
-                              {"32767", 32767}, {"32768", 3600}, {"", 3600},     {"1e10", 3600},
-                              {"-1e10", 3600},  {"abc", 3600},   {" 1 20", 120}, {"120s", 120}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    auto in = UneditedInputs();
-    in.text7 = c.text;
-    EXPECT_EQ(FirstSaveText(in, "TMINT"), std::to_string(c.expected));
-    EXPECT_EQ(state_.settings.TMINT, c.expected);
-    EXPECT_EQ(state_.secondsLeft, c.expected);
-  }
-}
-
-TEST_F(SaveSettingsTest, ListMaxAndMaskTakeTheirReplacements) {
-  const NumberCase listMax[] = {{"0", 1},        {"-5", 1},      {"", 1},     {"9999", 9999},
-                                {"1", 1},        {"1e10", 9999}, {"-9e9", 1}, {"500.5", 500},
-                                {"10000", 9999}, {"&H10", 16}};
-  for (const auto& c : listMax) {
-    SCOPED_TRACE(c.text);
-    auto in = UneditedInputs();
-    in.text6 = c.text;
-    EXPECT_EQ(FirstSaveText(in, "LISTMAX"), std::to_string(c.expected));
-  }
-  const NumberCase mask[] = {{"15", 32}, {"16", 16}, {"24", 24}, {"32", 32},
-                             {"33", 32}, {"ab", 32}, {"", 32},   {"9e9", 32}};
-  for (const auto& c : mask) {
-    SCOPED_TRACE(c.text);
-    auto in = UneditedInputs();
-    in.text9 = c.text;
-    EXPECT_EQ(FirstSaveText(in, "MASK"), std::to_string(c.expected));
-  }
-}
-
-struct TextCase {
-  const char* input;
-  const char* expected;
-};
-
-TEST_F(SaveSettingsTest, ServerNameAndDirectoryLoseSpacesAndOneTrailingSlash) {
-  const TextCase names[] = {{"  ftp.mysite.example/ ", "ftp.mysite.example"},
-                            {"ftp.mysite.example", "ftp.mysite.example"},
-                            {"ftp.mysite.example//", "ftp.mysite.example/"},
-                            {"\tftp.mysite.example\t", "\tftp.mysite.example\t"},
-                            {"my site.example", "my site.example"},
-                            {" sftp://host.example:2222/ ", "sftp://host.example:2222"},
-                            {"ftpes://ftp.mysite.example", "ftpes://ftp.mysite.example"},
-                            {"ftps://ftp.mysite.example:990/", "ftps://ftp.mysite.example:990"}};
-  for (const auto& c : names) {
-    SCOPED_TRACE(c.input);
-    auto in = UneditedInputs();
-    in.text1 = c.input;
-    EXPECT_EQ(FirstSaveText(in, "SVNAME"), c.expected);
-  }
-  const TextCase paths[] = {{"/public_html/", "/public_html"},
-                            {"/public_html//", "/public_html/"},
-                            {"/", ""},
-                            {" / ", ""},
-                            {"", ""},
-                            {"/usr/home/hogehoge/public_html", "/usr/home/hogehoge/public_html"}};
-  for (const auto& c : paths) {
-    SCOPED_TRACE(c.input);
-    auto in = UneditedInputs();
-    in.text2 = c.input;
-    EXPECT_EQ(FirstSaveText(in, "SVPATH"), c.expected);
-  }
-}
-
-TEST_F(SaveSettingsTest, UserPasswordAndFileNameAreTrimmed) {
-  const TextCase files[] = {{"", ".htaccess"}, {"    ", ".htaccess"}, {" site.acl ", "site.acl"}};
-  for (const auto& c : files) {
-    SCOPED_TRACE(c.input);
-    auto in = UneditedInputs();
-    in.text8 = c.input;
-    in.text3 = " web master ";
-    in.text4 = " p a ss ";
-    EXPECT_EQ(FirstSaveText(in, "SVFILE"), c.expected);
-    EXPECT_EQ(state_.settings.SVUSER, "web master");
-    EXPECT_EQ(state_.settings.SVPSWD, "p a ss");
-  }
-}
-
-TEST_F(SaveSettingsTest, PrefixGainsASpaceAndSuffixLeadsWithOne) {
-  const TextCase prefixes[] = {{"deny from ", "deny from  "},
-                               {"deny from", "deny from "},
-                               {"", ""},
-                               {"   ", ""},
-                               {"\t", "\t "}};
-  for (const auto& c : prefixes) {
-    SCOPED_TRACE(c.input);
-    auto in = UneditedInputs();
-    in.text11 = c.input;
-    EXPECT_EQ(FirstSaveText(in, "CHARBF"), c.expected);
-  }
-  const TextCase suffixes[] = {{"", ""}, {"  ", ""}, {"# proxy", " # proxy"}, {" x ", "  x "}};
-  for (const auto& c : suffixes) {
-    SCOPED_TRACE(c.input);
-    auto in = UneditedInputs();
-    in.text12 = c.input;
-    EXPECT_EQ(FirstSaveText(in, "CHARAF"), c.expected);
-  }
-}
-
-// A pasted line break would split a line of the settings file or an FTP command.
-TEST_F(SaveSettingsTest, LineBreaksNeverReachTheFile) {
-  const TextCase cases[] = {
-      {"SVNAME", "ftp.mysite.example"},
-      {"SVUSER", "userPASS x"},
-      {"SVPSWD", "pwDELE .htaccess"},
-      {"SVPATH", "/public_html"},
-      {"SVFILE", ".htaccess"},
-      {"CHARBF", "denyfrom  "},
-      {"CHARAF", " # x"},
+// What each box's text becomes in the file: numbers fall back or are clamped, names and
+// folders lose their blanks and one trailing slash, the prefix gains its joining space and the
+// suffix leads with one. A pasted line break, which would split a line of the file or an FTP
+// command, is dropped.
+TEST_F(SaveSettingsTest, EachBoxIsSavedInItsNormalForm) {
+  struct Case {
+    std::string SettingsDialogInputs::*box;
+    const char* key;
+    std::vector<std::pair<const char*, const char*>> typedAndSaved;
   };
-  auto in = UneditedInputs();
-  in.text1 = "ftp.mysite.example\r\n";
-  in.text3 = "user\r\nPASS x";
-  in.text4 = "pw\r\nDELE .htaccess";
-  in.text2 = "/public_html/\n";
-  in.text8 = "\n";
-  in.text11 = "deny\nfrom ";
-  in.text12 = "\r# x";
-  for (const auto& c : cases) {
-    EXPECT_EQ(FirstSaveText(in, c.input), c.expected) << c.input;
+  const Case cases[] = {
+      {&SettingsDialogInputs::text7,
+       "TMINT",
+       {{"59", "3600"},
+        {"60", "60"},
+        {"59.5", "60"},
+        {"58.5", "3600"},
+        {"32767", "32767"},
+        {"32768", "3600"},
+        {"", "3600"},
+        {"1e10", "3600"},
+        {"-1e10", "3600"},
+        {"abc", "3600"},
+        {" 1 20", "120"},
+        {"120s", "120"}}},
+      {&SettingsDialogInputs::text6,
+       "LISTMAX",
+       {{"0", "1"},
+        {"-5", "1"},
+        {"", "1"},
+        {"9999", "9999"},
+        {"1", "1"},
+        {"1e10", "9999"},
+        {"-9e9", "1"},
+        {"500.5", "500"},
+        {"10000", "9999"},
+        {"&H10", "16"}}},
+      {&SettingsDialogInputs::text9,
+       "MASK",
+       {{"15", "32"},
+        {"16", "16"},
+        {"24", "24"},
+        {"32", "32"},
+        {"33", "32"},
+        {"ab", "32"},
+        {"", "32"},
+        {"9e9", "32"}}},
+      {&SettingsDialogInputs::text1,
+       "SVNAME",
+       {{"  ftp.mysite.example/ ", "ftp.mysite.example"},
+        {"ftp.mysite.example//", "ftp.mysite.example/"},
+        {"\tftp.mysite.example\t", "\tftp.mysite.example\t"},
+        {"my site.example", "my site.example"},
+        {" sftp://host.example:2222/ ", "sftp://host.example:2222"},
+        {"ftpes://ftp.mysite.example", "ftpes://ftp.mysite.example"},
+        {"ftps://ftp.mysite.example:990/", "ftps://ftp.mysite.example:990"},
+        {"ftp.mysite.example\r\n", "ftp.mysite.example"}}},
+      {&SettingsDialogInputs::text2,
+       "SVPATH",
+       {{"/public_html/", "/public_html"},
+        {"/public_html//", "/public_html/"},
+        {"/", ""},
+        {" / ", ""},
+        {"", ""},
+        {"/usr/home/hogehoge/public_html", "/usr/home/hogehoge/public_html"},
+        {"/public_html/\n", "/public_html"}}},
+      {&SettingsDialogInputs::text8,
+       "SVFILE",
+       {{"", ".htaccess"}, {"    ", ".htaccess"}, {" site.acl ", "site.acl"}, {"\n", ".htaccess"}}},
+      {&SettingsDialogInputs::text3,
+       "SVUSER",
+       {{" web master ", "web master"}, {"user\r\nPASS x", "userPASS x"}}},
+      {&SettingsDialogInputs::text4,
+       "SVPSWD",
+       {{" p a ss ", "p a ss"}, {"pw\r\nDELE .htaccess", "pwDELE .htaccess"}}},
+      {&SettingsDialogInputs::text11,
+       "CHARBF",
+       {{"deny from ", "deny from  "},
+        {"deny from", "deny from "},
+        {"", ""},
+        {"   ", ""},
+        {"\t", "\t "},
+        {"deny\nfrom ", "denyfrom  "}}},
+      {&SettingsDialogInputs::text12,
+       "CHARAF",
+       {{"", ""}, {"  ", ""}, {"# proxy", " # proxy"}, {" x ", "  x "}, {"\r# x", " # x"}}},
+  };
+  for (const Case& c : cases) {
+    for (const auto& [typed, saved] : c.typedAndSaved) {
+      SCOPED_TRACE(std::string(c.key) + " typed as \"" + typed + "\"");
+      auto in = UneditedInputs();
+      in.*c.box = typed;
+      EXPECT_EQ(FirstSaveText(in, c.key), saved);
+    }
   }
+  EXPECT_EQ(state_.secondsLeft, 3600) << "the count starts from the interval saved last";
 }
 
 TEST_F(SaveSettingsTest, FirstSaveLaysOutEveryKeyInItsOrder) {
@@ -433,7 +388,7 @@ TEST_F(SaveSettingsTest, AFailedSaveChangesNothingAndSaysWhy) {
   const fs::path folder = dir_ / "folder.ini";
   fs::create_directory(folder);
   const fs::path huge = dir_ / "huge.ini";
-  std::ofstream(huge) << "[ETC]\nTMINT=120\n";
+  test::WriteBytes(huge, "[ETC]\nTMINT=120\n");
   fs::resize_file(huge, kIniFileMax + 1);
   struct Case {
     fs::path file;

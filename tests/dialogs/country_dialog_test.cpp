@@ -1,4 +1,3 @@
-#include <QGroupBox>
 #include <QRadioButton>
 #include <QTest>
 #include <memory>
@@ -56,31 +55,6 @@ class CountryDialogTest : public QObject {
     QCOMPARE(SelectedIndex(dialog, kHongKong), 2);
     QCOMPARE(SelectedIndex(dialog, kTaiwan), 0);
     QCOMPARE(SelectedIndex(dialog, kKorea), 2);
-  }
-
-  void looksAsItAlwaysHas() {
-    Settings s;
-    Dialog2 dialog(s);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("国別制御"));
-    QCOMPARE(dialog.size(), QSize(402, 253));
-    QCOMPARE(Named<QGroupBox>(&dialog, "Frame3")->title(), QStringLiteral("香港 からのアクセスを"));
-    QCOMPARE(Named<QGroupBox>(&dialog, "Frame5")->geometry(), QRect(8, 200, 289, 41));
-    QCOMPARE(Named<QPushButton>(&dialog, "CancelButton")->text(), QStringLiteral("ｷｬﾝｾﾙ"));
-    QCOMPARE(Named<QPushButton>(&dialog, "CancelButton")->geometry(), QRect(312, 40, 81, 25));
-
-    const QColor expectedColours[] = {dialog.palette().color(QPalette::WindowText),
-                                      QColor(0, 0, 255), QColor(255, 0, 0)};
-    const QString captions[] = {QStringLiteral("未指定"), QStringLiteral("許可する"),
-                                QStringLiteral("拒否する")};
-    for (int index = 0; index < 3; ++index) {
-      auto* option = Member<QRadioButton>(&dialog, "OPT_TW", index);
-      QVERIFY(option != nullptr);
-      QCOMPARE(option->text(), captions[index]);
-      QCOMPARE(option->palette().color(QPalette::WindowText), expectedColours[index]);
-      QVERIFY(option->font().bold());
-      QCOMPARE(option->font().pointSizeF(), 9.0);
-      QCOMPARE(option->pos().x(), QList<int>({24, 104, 192})[index]);
-    }
   }
 
   void tabRunsFromTheButtonsThroughEachFrameLeftToRight() {

@@ -45,8 +45,6 @@ odd=$(find "$root" ! -type d \( -perm /022 -o \( -perm /111 ! -path "*/bin/*" \)
 
 [ "$("$prefix/bin/palisor-update" --version)" = "palisor-update $version" ] ||
   fail "palisor-update --version does not print $version"
-"$prefix/bin/palisor-update" --help | grep -q '^Usage: palisor-update' ||
-  fail "palisor-update --help prints no usage"
 
 desktop-file-validate "$prefix/share/applications/org.palisor.Palisor.desktop"
 

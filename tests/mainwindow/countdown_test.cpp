@@ -57,12 +57,6 @@ class CountdownTest : public ::testing::Test {
   Countdown countdown{state, window};
 };
 
-TEST(WaitingCaptionTest, PlainDecimalBetweenTheFixedTexts) {
-  EXPECT_EQ(WaitingCaption(3599), "待機中(3599秒)");
-  EXPECT_EQ(WaitingCaption(1), "待機中(1秒)");
-  EXPECT_EQ(WaitingCaption(32767), "待機中(32767秒)");
-}
-
 TEST_F(CountdownTest, FirstTickReplacesTheProductNameWithTheCount) {
   SetUpState(3600);
   EXPECT_EQ(window.caption, "Palisor");

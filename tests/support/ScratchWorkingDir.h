@@ -16,6 +16,21 @@
 
 namespace palisor::test {
 
+// Makes `dir` the working directory while it lives; the previous one is restored afterwards.
+class WorkingDirectory final {
+ public:
+  explicit WorkingDirectory(const std::filesystem::path& dir)
+      : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
 // Runs each test in a fresh, empty working directory, for code that works with files
 // relative to it; the previous working directory is restored afterwards.
 class ScratchWorkingDir : public ::testing::Test {
