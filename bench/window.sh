@@ -6,7 +6,7 @@ set -euo pipefail
 
 exe=$(realpath "$1")
 site=$2
-Xvfb -displayfd 1 -screen 0 800x200x24 -nolisten tcp >"$site/.display" 2>/dev/null &
+Xvfb -displayfd 1 -screen 0 800x200x24 -nolisten tcp -noreset >"$site/.display" 2>/dev/null &
 xvfb=$!
 trap 'kill $palisor $xvfb 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [[ -s $site/.display ]] && break; sleep 0.05; done

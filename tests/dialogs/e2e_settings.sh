@@ -28,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Xvfb picks a display no other X server holds and tells which through -displayfd.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$scratch/display" \
+Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp -noreset 3>"$scratch/display" \
   >"$scratch/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do

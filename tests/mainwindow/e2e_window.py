@@ -55,9 +55,11 @@ class Desktop:
     def __init__(self, scratch):
         self.processes = []
         read_end, write_end = os.pipe()
-        # Xvfb picks a free display itself and writes its number to the pipe.
+        # Xvfb picks a free display itself and writes its number to the pipe. Without
+        # -noreset it resets when its last client leaves, and a program started in that moment
+        # cannot connect.
         self.start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN,
-                    "-nolisten", "tcp"], pass_fds=(write_end,))
+                    "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,))
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
             number = pipe.readline().strip()
