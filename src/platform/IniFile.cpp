@@ -364,15 +364,19 @@ const std::optional<IniSnapshot::Body>& IniSnapshot::BodyOf(std::string_view sec
   return it->second;
 }
 
-std::string IniSnapshot::Get(std::string_view section, std::string_view key,
-                             std::string_view fallback) const {
+std::optional<std::string> IniSnapshot::Find(std::string_view section, std::string_view key) const {
   if (const auto& body = BodyOf(section)) {
     const KeyLocation where = FindKey(bytes_, body->begin, body->end, key);
     if (where.found) {
       return ValueAt(bytes_, where);
     }
   }
-  return std::string(fallback);
+  return std::nullopt;
+}
+
+std::string IniSnapshot::Get(std::string_view section, std::string_view key,
+                             std::string_view fallback) const {
+  return Find(section, key).value_or(std::string(fallback));
 }
 
 std::string GetProfileString(std::string_view section, std::string_view key,

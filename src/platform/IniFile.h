@@ -32,6 +32,9 @@ class IniSnapshot final {
   static IniSnapshot OfBytes(std::string bytes);
 
   std::string Get(std::string_view section, std::string_view key, std::string_view fallback) const;
+  // The value, or nothing when the section or key is missing: for keys whose absence means
+  // something of its own.
+  std::optional<std::string> Find(std::string_view section, std::string_view key) const;
 
  private:
   IniSnapshot() = default;

@@ -1,5 +1,7 @@
 #include "platform/Text.h"
 
+#include <algorithm>
+
 namespace palisor {
 namespace {
 
@@ -24,6 +26,11 @@ std::string_view TrimBlanks(std::string_view text) {
 
 bool IsBlank(std::string_view text) {
   return TrimSpaces(text).empty();
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view lower) {
+  return text.size() >= lower.size() && std::equal(lower.begin(), lower.end(), text.begin(),
+                                                   [](char l, char c) { return (c | 0x20) == l; });
 }
 
 }  // namespace palisor

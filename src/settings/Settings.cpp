@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include "platform/Text.h"
+
 namespace palisor {
 
 std::int16_t& Settings::CountryMode(Country c) {
@@ -21,6 +23,20 @@ std::int16_t& Settings::CountryMode(Country c) {
 
 std::int16_t Settings::CountryMode(Country c) const {
   return const_cast<Settings*>(this)->CountryMode(c);
+}
+
+bool IsRequireForm(std::string_view charbf) {
+  static constexpr std::string_view kWord = "require";
+  const std::string_view text = TrimBlanks(charbf);
+  return StartsWithNoCase(text, kWord) &&
+         (text.size() == kWord.size() || text[kWord.size()] == ' ' || text[kWord.size()] == '\t');
+}
+
+std::int32_t PerLineFor(const Settings& s) {
+  if (s.PERLINE != 0) {
+    return s.PERLINE;
+  }
+  return IsRequireForm(s.CHARBF) ? kPerLineForRequire : 1;
 }
 
 }  // namespace palisor

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace palisor {
 
@@ -16,6 +17,12 @@ enum Country : int { kJapan, kChina, kHongKong, kTaiwan, kKorea, kCountryCount }
 inline constexpr std::int16_t kModeUnspecified = 0;
 inline constexpr std::int16_t kModeAllow = 1;
 inline constexpr std::int16_t kModeDeny = 2;
+
+// PERLINE's range, and its value when absent for the native "Require" form: one "Require not
+// ip" a line costs Apache the square of the line count on every request.
+inline constexpr std::int32_t kPerLineMin = 1;
+inline constexpr std::int32_t kPerLineMax = 500;
+inline constexpr std::int32_t kPerLineForRequire = 100;
 
 // Every setting of palisor.ini, converted and clamped. Text is kept as the file's bytes.
 struct Settings {
@@ -33,6 +40,10 @@ struct Settings {
   std::string CHARBF;
   std::string CHARAF;
   std::string LINESEP;  // the decoded separator, not its code
+  // Proxy and overseas addresses, and a country list's bare addresses, to a line: 1 ... 500;
+  // 0 when absent, which leaves the choice to the form of CHARBF (see PerLineFor).
+  std::int32_t PERLINE = 0;
+  bool MERGE = false;  // written as the fewest networks that cover the same addresses
   // [ETC]
   bool HOST2IP = false;
   bool SPC_PREV = false;
@@ -51,6 +62,13 @@ struct Settings {
   std::int16_t& CountryMode(Country c);
   std::int16_t CountryMode(Country c) const;
 };
+
+// Whether CHARBF begins with the word "Require" (any case): Apache 2.4's native form.
+bool IsRequireForm(std::string_view charbf);
+
+// PERLINE as given, or when absent 1 (one address a line), or kPerLineForRequire for the
+// Require form.
+std::int32_t PerLineFor(const Settings& s);
 
 // The program-wide shared state: the settings and the countdown to the next automatic run.
 struct Module1 {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <utility>
 
 #include "platform/IniFile.h"
@@ -54,6 +55,12 @@ class KeyReader final {
   std::int32_t Int32(std::string_view section, std::string_view key,
                      std::string_view fallback) const {
     return ReadInt32(Text(section, key, fallback));
+  }
+  std::optional<std::int32_t> OptionalInt32(std::string_view section, std::string_view key) const {
+    if (const auto text = snapshot_.Find(section, key)) {
+      return ReadInt32(*text);
+    }
+    return std::nullopt;
   }
   std::int16_t Int16(std::string_view section, std::string_view key,
                      std::string_view fallback) const {
@@ -121,6 +128,11 @@ Settings SettingsFrom(const IniSnapshot& file) {
   s.MODE6 = read.Flag("URL", "MODE6", "0");
 
   s.LINESEP = DecodeLineSeparator(read.Text("EDIT", "LINESEP", "\\n"));
+
+  if (const auto perLine = read.OptionalInt32("EDIT", "PERLINE")) {
+    s.PERLINE = std::clamp(*perLine, kPerLineMin, kPerLineMax);
+  }
+  s.MERGE = read.Flag("EDIT", "MERGE", "0");
 
   s.LISTMAX = std::max(read.Int32("URL", "LISTMAX", "9999"), std::int32_t{1});
   s.MASK = read.Int32("URL", "MASK", "32");

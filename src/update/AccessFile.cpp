@@ -13,6 +13,7 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "update/ListLines.h"
+#include "update/Networks.h"
 
 namespace palisor {
 namespace {
@@ -38,11 +39,31 @@ std::string NormalisedSuffix(std::string_view charaf, bool joinWithoutSpace) {
 }
 
 constexpr std::size_t kSkippedShown = 3;
+// The shortest address a list can give ("::"): when not even it fits, no address line does.
+constexpr std::size_t kShortestAddress = 2;
+constexpr const char* kMergedAddressLists = "proxy and overseas lists, merged";
 
 bool CountryGroupEnabled(const Settings& s) {
   // The sum, not "any non-zero", decides, as it always has; int avoids 16-bit overflow.
   const int sum = int{s.IPG_JP} + s.IPG_CN + s.IPG_HK + s.IPG_TW + s.IPG_KR;
   return sum > 0;
+}
+
+bool ProxyGroupEnabled(const Settings& s) {
+  return s.MODE1 || s.MODE2 || s.MODE3;
+}
+
+bool OverseasGroupEnabled(const Settings& s) {
+  return s.MODE4 || s.MODE5 || s.MODE6;
+}
+
+std::string_view CountryPrefix(bool allow) {
+  return allow ? "allow from " : "deny from ";
+}
+
+std::string LineLimitText() {
+  return "the " + std::to_string(kApacheLineMax) +
+         " bytes Apache reads of a line (a longer one makes it answer every request with 500)";
 }
 
 // One generation: the output being written and the list-line count shared by all groups.
@@ -51,32 +72,31 @@ class Generation final {
   // The settings are copied: the settings dialog stays usable during a run, and confirming
   // it must not change the format halfway through the file.
   Generation(AtomicFile& out, Settings& record, Host& host)
-      : out_(out), record_(record), settings_(record), host_(host) {}
+      : out_(out),
+        record_(record),
+        settings_(record),
+        host_(host),
+        meter_(settings_.LINESEP),
+        perLine_(PerLineFor(settings_)) {}
 
-  StageResult Run(const GroupLists& lists) {
+  StageResult Run(GroupLists& lists) {
+    PrepareAffixes();
+    if (StageResult affixes = CheckAffixes(); !affixes.ok()) {
+      return affixes;
+    }
     if (StageResult head = CopyUserFile(kHeadFile); !head.ok()) {
       return head;
     }
-    PrepareAffixes();
     if (CountryGroupEnabled(settings_)) {
-      for (const DownloadedList& list : lists.country) {
-        StageResult country = WriteList(list, [this, &list](std::string_view line) {
-          return WriteCountryLine(line, list.allow);
-        });
+      for (DownloadedList& list : lists.country) {
+        StageResult country = settings_.MERGE ? MergeCountryList(list) : WriteCountryList(list);
         if (!country.ok()) {
           return country;
         }
       }
     }
-    if (settings_.MODE1 || settings_.MODE2 || settings_.MODE3) {
-      if (StageResult proxy = WriteAddressLists(lists.proxy); !proxy.ok()) {
-        return proxy;
-      }
-    }
-    if (settings_.MODE4 || settings_.MODE5 || settings_.MODE6) {
-      if (StageResult overseas = WriteAddressLists(lists.overseas); !overseas.ok()) {
-        return overseas;
-      }
+    if (StageResult addresses = WriteAddressGroups(AddressLists(lists)); !addresses.ok()) {
+      return addresses;
     }
     return CopyUserFile(kTailFile);
   }
@@ -84,11 +104,54 @@ class Generation final {
   std::uint64_t linesWritten() const { return static_cast<std::uint64_t>(lineNo_ - 1); }
   std::vector<RunReport::SkippedLines>& skipped() { return skipped_; }
 
+  // What the user must hear of even when the file was written, one line each.
+  std::vector<std::string> Warnings() const {
+    std::vector<std::string> warnings;
+    if (!cutByCap_.empty()) {
+      warnings.push_back(CapWarning());
+    }
+    if (AddressGroupsEnabled() && IsRequireForm(settings_.CHARBF) && perLine_ == 1) {
+      warnings.push_back(
+          "PERLINE=1 with the Require form: Apache's time for every request grows with the "
+          "square of the line count (measured: 10,000 lines 120 ms a request, 550 times a site "
+          "without the file); PERLINE=100 puts 100 addresses on a line");
+    }
+    return warnings;
+  }
+
+ private:
+  enum class Written {
+    kSkipped,   // reported as skipped
+    kWritten,   // one entry: an address, a network or a line as it stands
+    kFailed,    // the output failed
+    kGathered,  // kept for merging, written later
+    kDropped,   // left out on purpose, silently
+  };
+
+  static Written WrittenIf(bool ok) { return ok ? Written::kWritten : Written::kFailed; }
+
+  bool AddressGroupsEnabled() const {
+    return ProxyGroupEnabled(settings_) || OverseasGroupEnabled(settings_);
+  }
+
+  std::vector<DownloadedList*> AddressLists(GroupLists& lists) const {
+    std::vector<DownloadedList*> enabled;
+    const auto add = [&enabled](std::vector<DownloadedList>& group) {
+      for (DownloadedList& list : group) {
+        enabled.push_back(&list);
+      }
+    };
+    if (ProxyGroupEnabled(settings_)) {
+      add(lists.proxy);
+    }
+    if (OverseasGroupEnabled(settings_)) {
+      add(lists.overseas);
+    }
+    return enabled;
+  }
+
   // LISTMAX is a limit the user chose, yet addresses left out by it must not go unnoticed.
   std::string CapWarning() const {
-    if (cutByCap_.empty()) {
-      return {};
-    }
     std::string text =
         "LISTMAX (" + std::to_string(settings_.LISTMAX) + " lines) was reached: lines of ";
     const char* separator = "";
@@ -99,7 +162,6 @@ class Generation final {
     return text + " were left out";
   }
 
- private:
   // Copies a user file line by line; a file that cannot be opened is left out silently.
   // Editors that save UTF-8 with a byte-order mark put it before the file's first line.
   StageResult CopyUserFile(const char* name) {
@@ -110,6 +172,7 @@ class Generation final {
       return StageResult::Ok();
     }
     std::string_view line;
+    std::size_t linesBefore = 0;  // as an editor counts them: an LF ends one too
     for (bool first = true;; first = false) {
       const LineReader::Result got = reader->Next(line);
       if (got == LineReader::Result::kEnd) {
@@ -124,6 +187,12 @@ class Generation final {
       if (!host_.ProcessEvents()) {
         return StageResult::Abandoned();
       }
+      if (const std::size_t tooLong = meter_.WroteUserLine(line); tooLong != 0) {
+        return StageResult::Failed(path.string() + ", line " +
+                                   std::to_string(linesBefore + tooLong) + ": longer than " +
+                                   LineLimitText());
+      }
+      linesBefore += 1 + static_cast<std::size_t>(std::count(line.begin(), line.end(), '\n'));
       if (!(out_.Write(line) && out_.Write(settings_.LINESEP))) {
         return OutputFailed();
       }
@@ -140,22 +209,126 @@ class Generation final {
     settings_.CHARAF = record_.CHARAF;
   }
 
-  enum class Written { kSkipped, kWritten, kFailed };
-
-  static Written WrittenIf(bool ok) { return ok ? Written::kWritten : Written::kFailed; }
-
-  StageResult WriteAddressLists(const std::vector<DownloadedList>& group) {
-    for (const DownloadedList& list : group) {
-      StageResult written =
-          WriteList(list, [this](std::string_view line) { return WriteAddressLine(line); });
-      if (!written.ok()) {
-        return written;
-      }
+  // Affixes that would break every address line fail the run before a line is written.
+  StageResult CheckAffixes() const {
+    if (!AddressGroupsEnabled()) {
+      return StageResult::Ok();
+    }
+    if (settings_.CHARAF.ends_with('\\')) {
+      return StageResult::Failed(
+          "CHARAF ends in a backslash, which makes Apache join every address line with the "
+          "next");
+    }
+    if (!meter_.Fits(settings_.CHARBF.size() + kShortestAddress + settings_.CHARAF.size())) {
+      return StageResult::Failed("CHARBF and CHARAF leave no room for an address within " +
+                                 LineLimitText());
     }
     return StageResult::Ok();
   }
 
-  // The lines are views into the list's text, which is held once while the file is written.
+  StageResult WriteAddressGroups(const std::vector<DownloadedList*>& lists) {
+    if (settings_.MERGE) {
+      return MergeAddressLists(lists);
+    }
+    for (const DownloadedList* list : lists) {
+      StageResult written =
+          WriteList(*list, [this](std::string_view line) { return WriteAddressLine(line); });
+      if (!written.ok()) {
+        return written;
+      }
+    }
+    return CloseLine();
+  }
+
+  StageResult WriteCountryList(const DownloadedList& list) {
+    StageResult written = WriteList(
+        list, [this, &list](std::string_view line) { return WriteCountryLine(line, list.allow); });
+    return written.ok() ? CloseLine() : written;
+  }
+
+  // The proxy and overseas lists as one set of networks, written after the last is read.
+  StageResult MergeAddressLists(const std::vector<DownloadedList*>& lists) {
+    NetworkSet networks;
+    std::vector<std::string> sources;
+    for (DownloadedList* list : lists) {
+      StageResult read = ReadWhole(*list, [this, &networks](std::string_view line) {
+        const auto found = ParseAddressLine(line);
+        if (!found) {
+          return Written::kSkipped;
+        }
+        networks.Add(*found, settings_.MASK);
+        return Written::kGathered;
+      });
+      if (!read.ok()) {
+        return read;
+      }
+      sources.push_back(list->name);
+    }
+    return WriteNetworks(networks, settings_.CHARBF, settings_.CHARAF, kMergedAddressLists,
+                         sources);
+  }
+
+  // A country list's lines as they stand in place, its comments left out (the file is for
+  // Apache then, not for reading), its bare addresses merged after them.
+  StageResult MergeCountryList(DownloadedList& list) {
+    NetworkSet networks;
+    bool cut = false;
+    StageResult read = ReadWhole(list, [this, &networks, &cut](std::string_view line) {
+      const CountryLine parsed = ParseCountryLine(line);
+      switch (parsed.form) {
+        case CountryLine::Form::kSkipped:
+          return Written::kSkipped;
+        case CountryLine::Form::kAsItStands:
+          if (parsed.text.front() == '#') {
+            return Written::kDropped;
+          }
+          if (CapReached()) {
+            cut = true;
+            return Written::kDropped;
+          }
+          return WriteAsItStands(parsed.text);
+        case CountryLine::Form::kBareAddress:
+          break;
+      }
+      networks.Add(parsed.address);
+      return Written::kGathered;
+    });
+    if (!read.ok()) {
+      return read;
+    }
+    if (cut) {
+      NoteCut(list.name);
+    }
+    return WriteNetworks(networks, CountryPrefix(list.allow), {}, list.name, {list.name});
+  }
+
+  // `sources` are named when LISTMAX leaves networks out; networks too long for a line are
+  // reported as skipped lines of `name`.
+  StageResult WriteNetworks(NetworkSet& networks, std::string_view prefix, std::string_view suffix,
+                            std::string_view name, const std::vector<std::string>& sources) {
+    RunReport::SkippedLines skipped{std::string(name), 0, {}};
+    StageResult result = StageResult::Ok();
+    const bool all = networks.TakeMerged([&](std::string_view network) {
+      if (CapReached()) {
+        return false;
+      }
+      result = Counted(Entry(prefix, suffix, network, {}), skipped, network);
+      return result.ok();
+    });
+    Keep(std::move(skipped));
+    if (!result.ok()) {
+      return result;
+    }
+    if (!all) {
+      for (const std::string& source : sources) {
+        NoteCut(source);
+      }
+    }
+    return CloseLine();
+  }
+
+  // Writes a list line by line up to LISTMAX. The lines are views into the list's text,
+  // which is held once while the file is written.
   template <typename WriteLine>
   StageResult WriteList(const DownloadedList& list, WriteLine writeLine) {
     RunReport::SkippedLines skipped{list.name, 0, {}};
@@ -163,26 +336,64 @@ class Generation final {
     std::string_view line;
     StageResult result = StageResult::Ok();
     while (result.ok() && !CapReached() && lines.Next(line)) {
-      const Written written = writeLine(line);
-      if (written == Written::kSkipped) {
-        Note(skipped, line);
-      } else if (written == Written::kFailed) {
-        result = OutputFailed();
-      } else {
-        ++lineNo_;
-        result = host_.ProcessEvents() ? StageResult::Ok() : StageResult::Abandoned();
-        if (result.ok()) {
-          host_.SetCaption(ProgressCaption());
-        }
-      }
+      result = Counted(writeLine(line), skipped, line);
     }
+    Keep(std::move(skipped));
+    if (result.ok() && CapReached() && HasAnotherLine(lines)) {
+      NoteCut(list.name);
+    }
+    return result;
+  }
+
+  void NoteCut(const std::string& list) {
+    if (std::find(cutByCap_.begin(), cutByCap_.end(), list) == cutByCap_.end()) {
+      cutByCap_.push_back(list);
+    }
+  }
+
+  // Reads every line of a list to merge it, then lets its text go: merging holds what it
+  // gathered from every list at once.
+  template <typename TakeLine>
+  StageResult ReadWhole(DownloadedList& list, TakeLine takeLine) {
+    RunReport::SkippedLines skipped{list.name, 0, {}};
+    LineSplitter lines(list.text);
+    std::string_view line;
+    StageResult result = StageResult::Ok();
+    while (result.ok() && lines.Next(line)) {
+      result = Counted(takeLine(line), skipped, line);
+    }
+    Keep(std::move(skipped));
+    std::string().swap(list.text);
+    return result;
+  }
+
+  // Counts what became of one line; the window hears of every entry written.
+  StageResult Counted(Written written, RunReport::SkippedLines& skipped, std::string_view line) {
+    switch (written) {
+      case Written::kSkipped:
+        Note(skipped, line);
+        return StageResult::Ok();
+      case Written::kFailed:
+        return OutputFailed();
+      case Written::kDropped:
+        return StageResult::Ok();
+      case Written::kGathered:
+        return host_.ProcessEvents() ? StageResult::Ok() : StageResult::Abandoned();
+      case Written::kWritten:
+        break;
+    }
+    ++lineNo_;
+    if (!host_.ProcessEvents()) {
+      return StageResult::Abandoned();
+    }
+    host_.SetCaption(ProgressCaption());
+    return StageResult::Ok();
+  }
+
+  void Keep(RunReport::SkippedLines skipped) {
     if (skipped.count > 0) {
       skipped_.push_back(std::move(skipped));
     }
-    if (result.ok() && CapReached() && HasAnotherLine(lines)) {
-      cutByCap_.push_back(list.name);
-    }
-    return result;
   }
 
   static bool HasAnotherLine(LineSplitter& lines) {
@@ -213,9 +424,7 @@ class Generation final {
     }
     const std::string_view prefix =
         found->prefix.empty() && !found->ipv6 ? std::string_view(maskSuffix_) : found->prefix;
-    return WrittenIf(out_.Write(settings_.CHARBF) && out_.Write(found->address) &&
-                     out_.Write(prefix) && out_.Write(settings_.CHARAF) &&
-                     out_.Write(settings_.LINESEP));
+    return Entry(settings_.CHARBF, settings_.CHARAF, found->address, prefix);
   }
 
   Written WriteCountryLine(std::string_view line, bool allow) {
@@ -224,13 +433,58 @@ class Generation final {
       case CountryLine::Form::kSkipped:
         return Written::kSkipped;
       case CountryLine::Form::kAsItStands:
-        return WrittenIf(out_.Write(parsed.text) && out_.Write(settings_.LINESEP));
+        return WriteAsItStands(parsed.text);
       case CountryLine::Form::kBareAddress:
         break;
     }
-    return WrittenIf(out_.Write(allow ? "allow from " : "deny from ") &&
-                     out_.Write(parsed.address.address) && out_.Write(parsed.address.prefix) &&
-                     out_.Write(settings_.LINESEP));
+    return Entry(CountryPrefix(allow), {}, parsed.address.address, parsed.address.prefix);
+  }
+
+  // A line a country list carries keeps its place: the line of entries before it ends.
+  Written WriteAsItStands(std::string_view text) {
+    if (!CloseLine().ok()) {
+      return Written::kFailed;
+    }
+    if (!meter_.Fits(text.size())) {
+      return Written::kSkipped;
+    }
+    meter_.Wrote();
+    return WrittenIf(out_.Write(text) && out_.Write(settings_.LINESEP));
+  }
+
+  // Adds an address or network (`address` then `bits`) to the line under way while it holds
+  // fewer than PERLINE and stays within Apache's limit, or begins a new line with it. The
+  // bytes are written as the line grows, each entry once it is known to fit.
+  Written Entry(std::string_view prefix, std::string_view suffix, std::string_view address,
+                std::string_view bits) {
+    const std::size_t entry = address.size() + bits.size();
+    if (entriesOnLine_ > 0 && entriesOnLine_ < perLine_ &&
+        meter_.Fits(lineLength_ + 1 + entry + suffix.size())) {
+      ++entriesOnLine_;
+      lineLength_ += 1 + entry;
+      return WrittenIf(out_.Write(" ") && out_.Write(address) && out_.Write(bits));
+    }
+    if (!CloseLine().ok()) {
+      return Written::kFailed;
+    }
+    if (!meter_.Fits(prefix.size() + entry + suffix.size())) {
+      return Written::kSkipped;
+    }
+    entriesOnLine_ = 1;
+    lineLength_ = prefix.size() + entry;
+    lineSuffix_ = suffix;
+    return WrittenIf(out_.Write(prefix) && out_.Write(address) && out_.Write(bits));
+  }
+
+  // Ends the line of entries under way, if any.
+  StageResult CloseLine() {
+    if (entriesOnLine_ == 0) {
+      return StageResult::Ok();
+    }
+    entriesOnLine_ = 0;
+    meter_.Wrote();
+    return out_.Write(lineSuffix_) && out_.Write(settings_.LINESEP) ? StageResult::Ok()
+                                                                    : OutputFailed();
   }
 
   bool CapReached() const { return lineNo_ > settings_.LISTMAX; }
@@ -258,9 +512,16 @@ class Generation final {
   Settings& record_;
   Settings settings_;
   Host& host_;
+  ApacheLineMeter meter_;
+  std::int32_t perLine_;
   // 64 bits: LISTMAX may be the largest 32-bit number, and the count goes one past it.
+  // Counts entries, not lines, so that LISTMAX means as much protection in any layout.
   std::int64_t lineNo_ = 1;
   std::string maskSuffix_;
+  // The line of entries under way.
+  std::int32_t entriesOnLine_ = 0;
+  std::size_t lineLength_ = 0;  // its bytes so far, without the suffix
+  std::string_view lineSuffix_;
   std::array<char, 48> caption_{};
   std::vector<RunReport::SkippedLines> skipped_;
   std::vector<std::string> cutByCap_;  // names of the lists LISTMAX cut short or left out
@@ -289,7 +550,7 @@ StageResult WriteAccessFile(GroupLists lists, Settings& settings, Host& host, Ru
   }
   if (report != nullptr) {
     report->linesWritten = generation.linesWritten();
-    if (std::string warning = generation.CapWarning(); !warning.empty()) {
+    for (std::string& warning : generation.Warnings()) {
       report->warnings.push_back(std::move(warning));
     }
   }

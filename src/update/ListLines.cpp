@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/Text.h"
+
 namespace palisor {
 namespace {
 
@@ -193,8 +195,7 @@ bool IsPlainNetwork(std::string_view argument) {
 
 bool StartsWithWord(std::string_view text, std::string_view word) {
   return text.size() > word.size() && IsBlankChar(text[word.size()]) &&
-         std::equal(word.begin(), word.end(), text.begin(),
-                    [](char lower, char c) { return (c | 0x20) == lower; });
+         StartsWithNoCase(text, word);
 }
 
 std::string_view SkipBlanks(std::string_view text) {
@@ -342,6 +343,42 @@ void DropByteOrderMark(std::string& body) {
 void DropByteOrderMark(std::string_view& text) {
   if (text.starts_with(kByteOrderMark)) {
     text.remove_prefix(kByteOrderMark.size());
+  }
+}
+
+ApacheLineMeter::ApacheLineMeter(std::string_view separator) {
+  const std::size_t end = separator.find_first_of("\r\n");
+  measures_ = end != std::string_view::npos;
+  if (!measures_) {
+    return;
+  }
+  // Apache ends a line at an LF or a lone CR; the CR of a CR LF is part of the line.
+  const bool crLf = separator[end] == '\r' && separator.substr(end + 1).starts_with('\n');
+  head_ = end + (crLf ? 1 : 0);
+  tail_ = separator.size() - separator.find_last_of("\r\n") - 1;
+  backslashEndsLine_ = end == 0;
+}
+
+// A line ending in a backslash is continued by the next one, and the two count as one.
+std::size_t ApacheLineMeter::WroteUserLine(std::string_view line) {
+  if (!measures_) {
+    return 0;
+  }
+  for (std::size_t number = 1;; ++number) {
+    const std::size_t lf = line.find('\n');
+    const bool last = lf == std::string_view::npos;
+    const std::string_view piece = line.substr(0, lf);
+    const std::size_t length = carried_ + piece.size() + (last ? head_ : 0);
+    if (length > kApacheLineMax) {
+      return number;
+    }
+    const bool continued = piece.ends_with('\\') && (!last || backslashEndsLine_);
+    carried_ = continued ? length : 0;
+    if (last) {
+      carried_ += tail_;
+      return 0;
+    }
+    line.remove_prefix(lf + 1);
   }
 }
 

@@ -5,6 +5,7 @@
 // line carrying any other directive is obeyed like the site owner's own. So only lines that
 // Apache reads exactly as meant are used; every other line is skipped.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -63,6 +64,36 @@ std::optional<NoList> FindNoList(std::string_view body, ListForm form);
 // A line for a message: cut to 60 bytes, in double quotes; bytes other than printable ASCII,
 // and quotes and backslashes, written as \xNN so the quote stays unambiguous.
 std::string QuoteLine(std::string_view line);
+
+// Apache reads at most 8,191 bytes to a line of an access file (the line end not counted, the
+// CR of a CR LF counted); a longer line, or lines a trailing backslash joins into a longer
+// one, answers every request with 500.
+inline constexpr std::size_t kApacheLineMax = 8191;
+
+// The line Apache is reading as an access file is written, so that no line passes the limit.
+// A separator without a line end makes the file one line, which is not for Apache (it is not
+// uploaded): nothing is measured then.
+class ApacheLineMeter final {
+ public:
+  explicit ApacheLineMeter(std::string_view separator);
+
+  // Whether a line of `length` bytes that ends in no backslash, then the separator, fits.
+  bool Fits(std::size_t length) const {
+    return !measures_ || carried_ + length + head_ <= kApacheLineMax;
+  }
+  // After such a line and its separator were written.
+  void Wrote() { carried_ = tail_; }
+  // After a user file's line and the separator were written: the number of the first line
+  // within it (an LF inside ends one for Apache) that passed the limit, or 0.
+  std::size_t WroteUserLine(std::string_view line);
+
+ private:
+  bool measures_ = false;
+  std::size_t head_ = 0;            // the separator's bytes before its line end
+  std::size_t tail_ = 0;            // ... and after it, which begin the next line
+  bool backslashEndsLine_ = false;  // the separator begins with its line end
+  std::size_t carried_ = 0;         // the line so far, continued lines included
+};
 
 // Drops a UTF-8 byte-order mark from the start of a downloaded list or a user file: before
 // an address Apache reads a host name, before a directive an unknown command (500).

@@ -109,6 +109,86 @@ TEST_F(AccessFileLayout, AddressLineAffixesAndTheirNormalisedForms) {
   }
 }
 
+// PERLINE, MERGE and Apache's line limit. Japan's allow list is on; the proxy list is the
+// first list of the address groups and the overseas list (MODE4) the second.
+TEST_F(AccessFileLayout, PackedAndMergedEntriesStayWithinApachesLineLimit) {
+  struct Case {
+    const char* name;
+    std::function<void(Settings&)> change;
+    std::string country;
+    std::string proxy;
+    std::string overseas;
+    std::string output;
+    std::uint64_t skipped = 0;
+    std::size_t warnings = 0;
+  };
+  // Normalised with its space, 8,184 bytes: 7 more make the longest line Apache reads.
+  const std::string longPrefix(8183, 'x');
+  const std::string longComment = "# " + std::string(8189, 'c');  // 8,191 bytes
+  const std::vector<Case> cases = {
+      {"packed across the proxy and overseas lists", [](Settings& s) { s.PERLINE = 3; }, "",
+       "1.0.0.1\n1.0.0.2\n", "2.0.0.1\n2.0.0.2\n",
+       "deny from 1.0.0.1 1.0.0.2 2.0.0.1\ndeny from 2.0.0.2\n"},
+      {"each entry its own network or mask, SPC_PREV on the first, CHARAF once",
+       [](Settings& s) { s.PERLINE = 5, s.MASK = 24, s.SPC_PREV = true, s.CHARAF = "#p"; }, "",
+       "1.0.0.1\n1.0.0.0/28\n[2001:db8::1]:80\n", "",
+       "deny from1.0.0.1/24 1.0.0.0/28 2001:db8::1 #p\n"},
+      {"the Require form packs without PERLINE", [](Settings& s) { s.CHARBF = "Require not ip"; },
+       "", "1.0.0.1\n1.0.0.2\n", "", "Require not ip 1.0.0.1 1.0.0.2\n"},
+      {"PERLINE=1 with the Require form is obeyed, with a warning",
+       [](Settings& s) { s.CHARBF = "require not ip", s.PERLINE = 1; }, "", "1.0.0.1\n1.0.0.2\n",
+       "", "require not ip 1.0.0.1\nrequire not ip 1.0.0.2\n", 0, 1},
+      {"a country list packed on its own, its lines as they stand in place",
+       [](Settings& s) { s.PERLINE = 2; },
+       "1.0.0.1\n1.0.0.2\n1.0.0.3\n# c\nallow from 9.0.0.0/8\n4.0.0.1", "5.0.0.1\n", "",
+       "allow from 1.0.0.1 1.0.0.2\nallow from 1.0.0.3\n# c\nallow from 9.0.0.0/8\n"
+       "allow from 4.0.0.1\ndeny from 5.0.0.1\n"},
+      {"LISTMAX counts entries, not lines", [](Settings& s) { s.PERLINE = 3, s.LISTMAX = 4; }, "",
+       "1.0.0.1\n1.0.0.2\n1.0.0.3\n1.0.0.4\n1.0.0.5\n", "",
+       "deny from 1.0.0.1 1.0.0.2 1.0.0.3\ndeny from 1.0.0.4\n", 0, 1},
+      {"a line closes early at the limit",
+       [&](Settings& s) { s.CHARBF = longPrefix.substr(8), s.PERLINE = 500; }, "",
+       "1.0.0.1\n1.0.0.2\n1.0.0.3\n", "",
+       longPrefix.substr(8) + " 1.0.0.1 1.0.0.2\n" + longPrefix.substr(8) + " 1.0.0.3\n"},
+      {"an entry that fits no line is skipped", [&](Settings& s) { s.CHARBF = longPrefix; }, "",
+       "1.2.3.45\n1.2.3.4\n", "", longPrefix + " 1.2.3.4\n", 1},
+      {"the CR of CR LF counts", [&](Settings& s) { s.CHARBF = longPrefix, s.LINESEP = "\r\n"; },
+       "", "1.2.3.4\n::1\n", "", longPrefix + " ::1\r\n", 1},
+      {"country lines as they stand past the limit are skipped", [](Settings&) {},
+       longComment + "\n" + longComment + "c\n", "", "", longComment + "\n", 1},
+      {"merged: duplicates, networks inside others, neighbours; IPv4 first, ascending",
+       [](Settings& s) { s.MERGE = true; }, "",
+       "2001:db8::1\n9.9.9.9\n1.0.0.1\n1.0.0.0/31\n1.0.0.2/31\n[2001:db8::]:80\n1.0.0.1\n",
+       "1.0.0.4/30\n", "deny from 1.0.0.0/29\ndeny from 9.9.9.9\ndeny from 2001:db8::/127\n"},
+      {"merged: MASK networks once, only aligned neighbours joined, never past /8",
+       [](Settings& s) { s.MERGE = true, s.MASK = 24, s.PERLINE = 9; }, "",
+       "1.2.3.4\n1.2.3.200\n1.2.4.0/24\n10.0.0.0/8\n11.0.0.0/8\n", "",
+       "deny from 1.2.3.0/24 1.2.4.0/24 10.0.0.0/8 11.0.0.0/8\n"},
+      {"merged: a country list's access lines in place, no comments, addresses after",
+       [](Settings& s) { s.MERGE = true; }, "1.0.0.1\n# c\nallow from 9.0.0.0/8\nx\n1.0.0.0\n", "",
+       "", "allow from 9.0.0.0/8\nallow from 1.0.0.0/31\n", 1},
+      {"merged: LISTMAX applies after merging", [](Settings& s) { s.MERGE = true, s.LISTMAX = 1; },
+       "", "1.0.0.1\n1.0.0.0\n3.0.0.1\n", "", "deny from 1.0.0.0/31\n", 0, 1},
+  };
+  settings.IPG_JP = kModeAllow;
+  settings.MODE4 = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings = LoadedDefaults();
+    settings.IPG_JP = kModeAllow;
+    settings.MODE4 = true;
+    c.change(settings);
+    ASSERT_TRUE(Generate(c.country, c.proxy, c.overseas).ok());
+    EXPECT_EQ(Output(), c.output);
+    std::uint64_t skipped = 0;
+    for (const RunReport::SkippedLines& list : report.skipped) {
+      skipped += list.count;
+    }
+    EXPECT_EQ(skipped, c.skipped);
+    EXPECT_EQ(report.warnings.size(), c.warnings);
+  }
+}
+
 TEST_F(AccessFileLayout, MaskOnProxyAndOverseasLinesNeverOnCountryLines) {
   settings.IPG_JP = kModeAllow;
   settings.MODE4 = true;
@@ -152,6 +232,55 @@ TEST_F(AccessFileLines, UserFilesEndLinesAtCrOrCrLfOnly) {
     WriteBytes("add2htaccess.txt", c.head);
     ASSERT_TRUE(Generate("", "").ok());
     EXPECT_EQ(Output(), c.expected + "tail|");
+  }
+}
+
+// A user file's line or affixes that Apache could not read fail the run, and the previous
+// output stays.
+TEST_F(AccessFileLines, LinesPastApachesLimitFailTheRunNamingWhere) {
+  struct Case {
+    const char* name;
+    std::function<void(Settings&)> change;
+    std::string head;
+    std::string tail;
+    std::string failure;  // a part of the reason; empty: the run writes the file
+  };
+  const std::string longest(8191, 'x');
+  const std::vector<Case> cases = {
+      {"8,191 bytes", [](Settings&) {}, "a\r" + longest + "\r", "", ""},
+      {"8,192 bytes", [](Settings&) {}, "a\r" + longest + "x", "", "add2htaccess.txt, line 2: "},
+      {"an LF ends a line for Apache", [](Settings&) {}, "a\nb\n" + longest + "x\r", "",
+       "add2htaccess.txt, line 3: "},
+      {"a trailing backslash joins lines", [](Settings&) {}, "a\\\r" + longest.substr(1), "",
+       "add2htaccess.txt, line 2: "},
+      {"the CR of CR LF counts", [](Settings& s) { s.LINESEP = "\r\n"; }, longest, "",
+       "add2htaccess.txt, line 1: "},
+      {"the tail file", [](Settings&) {}, "", "# t\r" + longest + "x",
+       "add2htaccess2.txt, line 2: "},
+      {"no line end between lines: not for Apache", [](Settings& s) { s.LINESEP = "|"; },
+       longest + "x", "", ""},
+      {"CHARAF ending in a backslash", [](Settings& s) { s.CHARAF = "# \\"; }, "", "",
+       "CHARAF ends in a backslash"},
+      {"affixes leaving no room for an address",
+       [](Settings& s) { s.CHARBF = std::string(8190, 'x'); }, "", "", "no room for an address"},
+      {"long affixes with every address list off",
+       [](Settings& s) { s.CHARBF = std::string(8190, 'x'), s.MODE1 = false; }, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings = LoadedDefaults();
+    c.change(settings);
+    WriteBytes("htaccess.txt", "previous\n");
+    WriteBytes("add2htaccess.txt", c.head);
+    WriteBytes("add2htaccess2.txt", c.tail);
+    const StageResult result = Generate("", "1.1.1.1\n");
+    if (c.failure.empty()) {
+      EXPECT_TRUE(result.ok()) << result.error;
+      continue;
+    }
+    EXPECT_EQ(result.outcome, Outcome::kFailed);
+    EXPECT_NE(result.error.find(c.failure), std::string::npos) << result.error;
+    EXPECT_EQ(Output(), "previous\n");
   }
 }
 

@@ -56,7 +56,7 @@ TEST(LoadSettings, NoFileGivesEveryDefault) {
   EXPECT_TRUE(s.FTPSW);
   EXPECT_TRUE(s.MODE1);
   for (const bool flag :
-       {s.HOST2IP, s.SPC_PREV, s.SPC_NEXT, s.MODE2, s.MODE3, s.MODE4, s.MODE5, s.MODE6}) {
+       {s.HOST2IP, s.SPC_PREV, s.SPC_NEXT, s.MERGE, s.MODE2, s.MODE3, s.MODE4, s.MODE5, s.MODE6}) {
     EXPECT_FALSE(flag);
   }
   for (const Country c : {kJapan, kChina, kHongKong, kTaiwan, kKorea}) {
@@ -183,6 +183,22 @@ TEST(LoadSettings, NumbersMeetTheirClamps) {
     EXPECT_EQ(LoadFrom("[URL]\n" + std::string(c.line) + "\n").settings.LISTMAX, c.expected)
         << c.line;
   }
+  // Absent, PERLINE follows the form of CHARBF; present, it is obeyed within 1 ... 500.
+  const std::vector<ValueCase> perLine = {
+      {"", 1},
+      {"CHARBF=  require\tnot ip", 100},
+      {"CHARBF=Required from", 1},
+      {"CHARBF=Require not ip\nPERLINE=1", 1},
+      {"PERLINE=0", 1},
+      {"PERLINE=x", 1},
+      {"PERLINE=37", 37},
+      {"PERLINE=501", 500},
+      {"PERLINE=-1e12", 1},
+  };
+  for (const auto& c : perLine) {
+    EXPECT_EQ(PerLineFor(LoadFrom("[EDIT]\n" + std::string(c.line) + "\n").settings), c.expected)
+        << c.line;
+  }
 }
 
 TEST(LoadSettings, FlagsAreOnForAnyNonZeroNumber) {
@@ -194,7 +210,8 @@ TEST(LoadSettings, FlagsAreOnForAnyNonZeroNumber) {
     const std::string text = "[FTP]\nFTPSW=" + std::string(value) +
                              "\n[URL]\nMODE1=" + std::string(value) +
                              "\nMODE6=" + std::string(value) + "\n";
-    const Settings s = LoadFrom(text).settings;
+    const Settings s = LoadFrom(text + "[EDIT]\nMERGE=" + std::string(value) + "\n").settings;
+    EXPECT_EQ(s.MERGE, on) << value;
     EXPECT_EQ(s.FTPSW, on) << value;
     EXPECT_EQ(s.MODE1, on) << value;
     EXPECT_EQ(s.MODE6, on) << value;

@@ -1,8 +1,9 @@
 // Generation from arbitrary group texts, head and tail files and settings: the output must
 // be exactly what the layout rules make of the lines the list-line rules use, which also means
-// that no more than LISTMAX list lines are written and every proxy or overseas line is prefix +
-// address + mask + suffix + LINESEP. Every used line must also pass an independent check of
-// what Apache reads as meant. No other file may be created.
+// that no more than LISTMAX entries are written, every proxy or overseas line is prefix +
+// addresses + suffix + LINESEP, and no line is longer than Apache reads. Every used line must
+// also pass an independent check of what Apache reads as meant, and merged networks are
+// checked against a cover computed another way (top down). No other file may be created.
 //
 // Input parts, separated by "@@\n": settings bytes, CHARBF, CHARAF, head file, tail file,
 // country text, proxy text, overseas text. A head or tail part that is missing means no file.
@@ -10,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -40,6 +42,9 @@ Settings SettingsFrom(std::string_view bytes, std::string_view charbf, std::stri
   const std::uint8_t flags = Byte(bytes, 2);
   s.SPC_PREV = (flags & 1) != 0;
   s.SPC_NEXT = (flags & 2) != 0;
+  s.MERGE = (flags & 4) != 0;
+  const std::uint8_t perLine = Byte(bytes, 11);
+  s.PERLINE = perLine == 0 ? 0 : perLine >= 0xF0 ? kPerLineMax : 1 + perLine % 4;
   const std::uint8_t modes = Byte(bytes, 3);
   s.MODE1 = (modes & 1) != 0;
   s.MODE2 = (modes & 2) != 0;
@@ -52,7 +57,8 @@ Settings SettingsFrom(std::string_view bytes, std::string_view charbf, std::stri
     // -1 ... 3: modes outside 0 ... 2 reach generation from a hand-edited file.
     s.CountryMode(static_cast<Country>(c)) = static_cast<std::int16_t>(Byte(bytes, 5 + c) % 5 - 1);
   }
-  s.CHARBF = std::string(charbf);
+  // Padding brings the lines near Apache's limit, which inputs of a few kilobytes never reach.
+  s.CHARBF = std::string(std::size_t{Byte(bytes, 12)} * 32, 'x') + std::string(charbf);
   s.CHARAF = std::string(charaf);
   s.LCFILE = std::string(" .\\") + kOutput + " ";
   return s;
@@ -147,71 +153,342 @@ std::string Normalised(std::string_view text, bool joined, bool before) {
   return before ? std::string(trimmed) + " " : " " + std::string(trimmed);
 }
 
+__extension__ using U128 = unsigned __int128;
+
+// The addresses of a set of networks as disjoint spans, and its cover computed top down: a
+// block wholly inside is one network, a block partly inside is split in two, from the
+// broadest blocks merging may write (/8, /16) down.
+class Cover {
+ public:
+  void Add(const ListedAddress& a, int ipv4Bits) {
+    const std::string text(a.address);
+    std::array<unsigned char, 16> bytes{};
+    FUZZ_CHECK(inet_pton(a.ipv6 ? AF_INET6 : AF_INET, text.c_str(), bytes.data()) == 1);
+    const int width = a.ipv6 ? 128 : 32;
+    U128 value = 0;
+    for (int i = 0; i < width / 8; ++i)
+      value = (value << 8) | bytes[static_cast<std::size_t>(i)];
+    const int bits =
+        a.prefix.empty() ? (a.ipv6 ? 128 : ipv4Bits) : std::stoi(std::string(a.prefix.substr(1)));
+    const U128 host = bits == width ? 0 : (U128(1) << (width - bits)) - 1;
+    Insert(a.ipv6 ? ipv6_ : ipv4_, value & ~host, value | host);
+  }
+
+  std::vector<std::string> Networks() const {
+    std::vector<std::string> out;
+    for (U128 root = 0; root < 256; ++root)
+      Split(ipv4_, root << 24, 8, 32, out);
+    for (U128 root = 0; root < 65536; ++root)
+      Split(ipv6_, root << 112, 16, 128, out);
+    return out;
+  }
+
+ private:
+  using Spans = std::map<U128, U128>;  // first -> last, disjoint and not touching
+
+  // Whether a span ending at `last` overlaps or touches one beginning at `first`.
+  static bool Touches(U128 last, U128 first) { return first <= last || first - last == 1; }
+
+  static void Insert(Spans& spans, U128 first, U128 last) {
+    auto it = spans.upper_bound(first);
+    if (it != spans.begin() && Touches(std::prev(it)->second, first))
+      --it;
+    while (it != spans.end() && Touches(last, it->first)) {
+      first = std::min(first, it->first);
+      last = std::max(last, it->second);
+      it = spans.erase(it);
+    }
+    spans[first] = last;
+  }
+
+  // 1 inside, 0 outside, -1 partly.
+  static int Within(const Spans& spans, U128 first, U128 last) {
+    auto it = spans.upper_bound(first);
+    if (it != spans.begin()) {
+      const auto before = std::prev(it);
+      if (before->second >= last)
+        return 1;
+      if (before->second >= first)
+        return -1;
+    }
+    return it != spans.end() && it->first <= last ? -1 : 0;
+  }
+
+  static void Split(const Spans& spans, U128 first, int bits, int width,
+                    std::vector<std::string>& out) {
+    const U128 last = first | ((U128(1) << (width - bits)) - 1);
+    const int within = Within(spans, first, last);
+    if (within == 0)
+      return;
+    if (within == 1) {
+      out.push_back(Format(first, bits, width));
+      return;
+    }
+    Split(spans, first, bits + 1, width, out);
+    Split(spans, first | (U128(1) << (width - bits - 1)), bits + 1, width, out);
+  }
+
+  static std::string Format(U128 value, int bits, int width) {
+    std::array<unsigned char, 16> bytes{};
+    for (int i = width / 8 - 1; i >= 0; --i, value >>= 8)
+      bytes[static_cast<std::size_t>(i)] = static_cast<unsigned char>(value);
+    std::array<char, INET6_ADDRSTRLEN> text{};
+    inet_ntop(width == 32 ? AF_INET : AF_INET6, bytes.data(), text.data(), text.size());
+    return std::string(text.data()) + (bits == width ? "" : "/" + std::to_string(bits));
+  }
+
+  Spans ipv4_;
+  Spans ipv6_;
+};
+
 struct Expected {
+  bool ok = true;
   std::string output;
   std::string charbf;
   std::string charaf;
 };
 
-// The layout rules, written out plainly.
-Expected Layout(const Settings& s, std::optional<std::string_view> head,
-                std::optional<std::string_view> tail, std::string_view country,
-                std::string_view proxy, std::string_view overseas, bool allow) {
-  Expected e;
-  e.charbf = Normalised(s.CHARBF, s.SPC_PREV, true);
-  e.charaf = Normalised(s.CHARAF, s.SPC_NEXT, false);
-  const std::string mask = s.MASK == 32 ? "" : "/" + std::to_string(s.MASK);
-  if (head) {
-    for (const auto line : UserFileLines(*head))
-      e.output += std::string(line) + s.LINESEP;
+constexpr std::size_t kLineMax = 8191;
+
+// Apache's lines, written out plainly: LINESEP "\n" or "\r\n" (whose CR counts) ends them;
+// with any other separator the file is not for Apache and nothing is measured. A line that
+// ends in a backslash is joined with the next.
+struct Lines {
+  explicit Lines(std::string_view separator)
+      : measured(separator == "\n" || separator == "\r\n"), cr(separator == "\r\n" ? 1 : 0) {}
+  bool Fits(std::size_t length) const { return !measured || carried + length + cr <= kLineMax; }
+  // A user line, which LFs may split further; false when a piece is too long.
+  bool TakeUserLine(std::string_view line) {
+    if (!measured)
+      return true;
+    for (;;) {
+      const std::size_t lf = line.find('\n');
+      const std::string_view piece = line.substr(0, lf);
+      const std::size_t length = carried + piece.size() + (lf == std::string_view::npos ? cr : 0);
+      if (length > kLineMax)
+        return false;
+      carried = piece.ends_with('\\') ? length : 0;
+      if (lf == std::string_view::npos)
+        return true;
+      line.remove_prefix(lf + 1);
+    }
   }
-  std::int64_t lineNo = 1;
-  int countrySum = 0;
-  for (int c = 0; c < kCountryCount; ++c)
-    countrySum += s.CountryMode(static_cast<Country>(c));
-  if (countrySum > 0) {
-    for (const auto line : ListLines(country)) {
-      if (lineNo > s.LISTMAX)
+  bool measured;
+  std::size_t cr;
+  std::size_t carried = 0;
+};
+
+// The layout rules, written out plainly.
+class Model {
+ public:
+  Model(const Settings& s, bool allow)
+      : s_(s),
+        lines_(s.LINESEP),
+        perLine_(s.PERLINE != 0        ? s.PERLINE
+                 : IsRequire(s.CHARBF) ? 100
+                                       : 1),
+        allow_(allow) {
+    e.charbf = Normalised(s.CHARBF, s.SPC_PREV, true);
+    e.charaf = Normalised(s.CHARAF, s.SPC_NEXT, false);
+    mask_ = s.MASK == 32 ? "" : "/" + std::to_string(s.MASK);
+  }
+
+  Expected Run(std::optional<std::string_view> head, std::optional<std::string_view> tail,
+               std::string_view country, std::string_view proxy, std::string_view overseas) {
+    const bool addressGroups = s_.MODE1 || s_.MODE2 || s_.MODE3 || s_.MODE4 || s_.MODE5 || s_.MODE6;
+    if (addressGroups &&
+        (e.charaf.ends_with('\\') || !lines_.Fits(e.charbf.size() + 2 + e.charaf.size())))
+      return Failed();
+    if (head && !UserFile(*head))
+      return Failed();
+    int countrySum = 0;
+    for (int c = 0; c < kCountryCount; ++c)
+      countrySum += s_.CountryMode(static_cast<Country>(c));
+    if (countrySum > 0)
+      s_.MERGE ? MergedCountry(country) : CountryList(country);
+    std::vector<std::string_view> addressLists;
+    if (s_.MODE1 || s_.MODE2 || s_.MODE3)
+      addressLists.push_back(proxy);
+    if (!overseas.empty() && (s_.MODE4 || s_.MODE5 || s_.MODE6))
+      addressLists.push_back(overseas);
+    s_.MERGE ? MergedAddresses(addressLists) : Addresses(addressLists);
+    if (tail && !UserFile(*tail))
+      return Failed();
+    return e;
+  }
+
+ private:
+  static bool IsRequire(std::string_view charbf) {
+    while (!charbf.empty() && (charbf.front() == ' ' || charbf.front() == '\t'))
+      charbf.remove_prefix(1);
+    return StartsWithNoCase(charbf, "require") &&
+           (charbf.size() == 7 || charbf[7] == ' ' || charbf[7] == '\t');
+  }
+
+  Expected Failed() {
+    e.ok = false;
+    return e;
+  }
+
+  bool UserFile(std::string_view text) {
+    for (const auto line : UserFileLines(text)) {
+      if (!lines_.TakeUserLine(line))
+        return false;
+      e.output += std::string(line) + s_.LINESEP;
+    }
+    return true;
+  }
+
+  bool CapReached() const { return written_ >= static_cast<std::int64_t>(s_.LISTMAX); }
+
+  void Close() {
+    if (entries_.empty())
+      return;
+    std::string line = prefix_;
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+      line += (i == 0 ? "" : " ") + entries_[i];
+    e.output += line + suffix_ + s_.LINESEP;
+    lines_.carried = 0;
+    entries_.clear();
+  }
+
+  std::size_t OpenLength() const {
+    std::size_t length = prefix_.size() + suffix_.size();
+    for (const auto& entry : entries_)
+      length += entry.size() + 1;
+    return length - 1;
+  }
+
+  // false: the entry fits no line and is skipped.
+  bool Entry(const std::string& prefix, const std::string& suffix, const std::string& entry) {
+    if (!entries_.empty() && static_cast<std::int32_t>(entries_.size()) < perLine_ &&
+        lines_.Fits(OpenLength() + 1 + entry.size())) {
+      entries_.push_back(entry);
+      ++written_;
+      return true;
+    }
+    Close();
+    if (!lines_.Fits(prefix.size() + entry.size() + suffix.size()))
+      return false;
+    prefix_ = prefix;
+    suffix_ = suffix;
+    entries_.push_back(entry);
+    ++written_;
+    return true;
+  }
+
+  void AsItStands(std::string_view text) {
+    CheckLineAsItStands(text);
+    Close();
+    if (!lines_.Fits(text.size()))
+      return;
+    e.output += std::string(text) + s_.LINESEP;
+    lines_.carried = 0;
+    ++written_;
+  }
+
+  std::string CountryPrefix() const { return allow_ ? "allow from " : "deny from "; }
+
+  void CountryList(std::string_view text) {
+    for (const auto line : ListLines(text)) {
+      if (CapReached())
         break;
       const CountryLine parsed = ParseCountryLine(line);
-      if (parsed.form == CountryLine::Form::kSkipped)
-        continue;
       if (parsed.form == CountryLine::Form::kAsItStands) {
-        CheckLineAsItStands(parsed.text);
-        e.output += std::string(parsed.text) + s.LINESEP;
-      } else {
+        AsItStands(parsed.text);
+      } else if (parsed.form == CountryLine::Form::kBareAddress) {
         CheckAddress(parsed.address);
         FUZZ_CHECK(!parsed.address.hadPort);
-        e.output += std::string(allow ? "allow from " : "deny from ") +
-                    std::string(parsed.address.address) + std::string(parsed.address.prefix) +
-                    s.LINESEP;
+        Entry(CountryPrefix(), "",
+              std::string(parsed.address.address) + std::string(parsed.address.prefix));
       }
-      ++lineNo;
     }
+    Close();
   }
-  const auto addresses = [&](std::string_view text) {
+
+  void Addresses(const std::vector<std::string_view>& lists) {
+    for (const auto text : lists) {
+      for (const auto line : ListLines(text)) {
+        if (CapReached())
+          break;
+        const auto address = ParseAddressLine(line);
+        if (!address)
+          continue;
+        CheckAddress(*address);
+        const std::string prefix =
+            address->prefix.empty() && !address->ipv6 ? mask_ : std::string(address->prefix);
+        Entry(e.charbf, e.charaf, std::string(address->address) + prefix);
+      }
+    }
+    Close();
+  }
+
+  void MergedCountry(std::string_view text) {
+    Cover cover;
     for (const auto line : ListLines(text)) {
-      if (lineNo > s.LISTMAX)
-        break;
-      const auto address = ParseAddressLine(line);
-      if (!address)
-        continue;
-      CheckAddress(*address);
-      const std::string prefix =
-          address->prefix.empty() && !address->ipv6 ? mask : std::string(address->prefix);
-      e.output += e.charbf + std::string(address->address) + prefix + e.charaf + s.LINESEP;
-      ++lineNo;
+      const CountryLine parsed = ParseCountryLine(line);
+      if (parsed.form == CountryLine::Form::kAsItStands && parsed.text.front() != '#') {
+        if (!CapReached())
+          AsItStands(parsed.text);
+      } else if (parsed.form == CountryLine::Form::kBareAddress) {
+        cover.Add(parsed.address, 32);
+      }
     }
-  };
-  if (s.MODE1 || s.MODE2 || s.MODE3)
-    addresses(proxy);
-  if (!overseas.empty() && (s.MODE4 || s.MODE5 || s.MODE6))
-    addresses(overseas);
-  if (tail) {
-    for (const auto line : UserFileLines(*tail))
-      e.output += std::string(line) + s.LINESEP;
+    WriteCover(cover, CountryPrefix(), "");
   }
-  return e;
+
+  void MergedAddresses(const std::vector<std::string_view>& lists) {
+    Cover cover;
+    for (const auto text : lists) {
+      for (const auto line : ListLines(text)) {
+        if (const auto address = ParseAddressLine(line)) {
+          CheckAddress(*address);
+          cover.Add(*address, s_.MASK);
+        }
+      }
+    }
+    WriteCover(cover, e.charbf, e.charaf);
+  }
+
+  void WriteCover(const Cover& cover, const std::string& prefix, const std::string& suffix) {
+    for (const std::string& network : cover.Networks()) {
+      if (CapReached())
+        break;
+      Entry(prefix, suffix, network);
+    }
+    Close();
+  }
+
+  const Settings& s_;
+  Lines lines_;
+  std::int32_t perLine_;
+  bool allow_;
+  std::string mask_;
+  std::int64_t written_ = 0;
+  std::string prefix_;
+  std::string suffix_;
+  std::vector<std::string> entries_;
+
+ public:
+  Expected e;
+};
+
+// Every line Apache reads is within its limit, measured on the bytes written, whatever the
+// model says.
+void CheckLineLengths(std::string_view written, std::string_view separator) {
+  if (separator != "\n" && separator != "\r\n")
+    return;
+  std::size_t joined = 0;
+  while (!written.empty()) {
+    const std::size_t lf = written.find('\n');
+    const std::string_view line = written.substr(0, lf);
+    FUZZ_CHECK(joined + line.size() <= kLineMax);
+    const bool continued = line.ends_with('\\') || line.ends_with("\\\r");
+    joined = continued ? joined + line.size() : 0;
+    if (lf == std::string_view::npos)
+      break;
+    written.remove_prefix(lf + 1);
+  }
 }
 
 std::optional<std::string_view> OptionalPart(const std::vector<std::string_view>& parts,
@@ -254,7 +531,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view proxy = PartOr(parts, 6);
   const std::string_view overseas = PartOr(parts, 7);
   const bool allow = (Byte(parts[0], 10) & 1) != 0;
-  const Expected expected = Layout(settings, head, tail, country, proxy, overseas, allow);
+  Model model(settings, allow);
+  const Expected expected = model.Run(head, tail, country, proxy, overseas);
+  // Each input starts without an output, so a failed generation must leave none.
+  std::error_code missing;
+  std::filesystem::remove(kOutput, missing);
   std::set<std::string> expectedFiles = FilesHere();
   expectedFiles.insert(kOutput);  // and nothing else
 
@@ -264,10 +545,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               {{std::string(proxy), "proxy"}},
                                               {{std::string(overseas), "overseas"}}},
                                              settings, host);
-  FUZZ_CHECK(result.ok());
-  FUZZ_CHECK(ReadBytes(kOutput) == expected.output);
+  FUZZ_CHECK(result.ok() == expected.ok);
   FUZZ_CHECK(settings.CHARBF == expected.charbf);
   FUZZ_CHECK(settings.CHARAF == expected.charaf);
+  if (!expected.ok) {
+    expectedFiles.erase(kOutput);
+    FUZZ_CHECK(FilesHere() == expectedFiles);
+    return 0;
+  }
+  const std::string written = ReadBytes(kOutput);
+  FUZZ_CHECK(written == expected.output);
+  CheckLineLengths(written, settings.LINESEP);
   FUZZ_CHECK(FilesHere() == expectedFiles);
   return 0;
 }

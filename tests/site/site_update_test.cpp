@@ -5,6 +5,7 @@
 // through a real Apache.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ struct Case {
   std::string settings = {};                 // more lines for palisor.ini, [URL] section on
   std::string head = {};                     // add2htaccess.txt
   std::string tail = {};                     // add2htaccess2.txt
+  std::string before = {};                   // the site's .htaccess before the run
 };
 
 // The settings of a case: the lists it names on, every other list off. URL1 is always on, as
@@ -57,7 +59,22 @@ std::string SettingsFor(const Case& c, const HttpServer& lists, const FtpServer&
 const std::string kOrderFrame = "Order deny,allow\r\nDeny from all\r\n";
 const std::string kOrderFrameOut = "Order deny,allow\nDeny from all\n";
 
+// Apache answers 500 to every request once one line of the file is 8,192 bytes or longer.
+std::string LongLine(std::string start, std::size_t bytes) {
+  start.resize(bytes, 'x');
+  return start;
+}
+
+std::string DenyLineOf(int addresses) {
+  std::string line = "deny from";
+  for (int i = 0; i < addresses; ++i) {
+    line += " 127.0." + std::to_string(1 + i / 250) + "." + std::to_string(1 + i % 250);
+  }
+  return line;
+}
+
 TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
+  const std::string longest = LongLine("# ", 8191);
   const std::vector<Case> cases = {
       {"ports, comments, a header and a second number",
        {{"URL1",
@@ -126,8 +143,7 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
        {"127.0.0.1", "127.0.0.4"}},
       {"the native form inside RequireAll",
        {{"URL1", "127.0.0.2:3128\n[2001:db8::1]:80\n"}},
-       "<RequireAll>\nRequire all granted\nRequire not ip 127.0.0.2\n"
-       "Require not ip 2001:db8::1\n</RequireAll>\n",
+       "<RequireAll>\nRequire all granted\nRequire not ip 127.0.0.2 2001:db8::1\n</RequireAll>\n",
        {"127.0.0.2"},
        {"127.0.0.1", "127.0.0.3"},
        "[EDIT]\nCHARBF=Require not ip\n",
@@ -142,6 +158,40 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
        "\xEF\xBB\xBF"
        "Order allow,deny\r\nAllow from all\r\n",
        "\xEF\xBB\xBF# tail\r\n"},
+      {"lines past Apache's limit in a country list are skipped",
+       {{"IPG_JP_URL2", LongLine("# ", 8202) + "\n" + DenyLineOf(900) + "\n" + longest + "\n" +
+                            longest + "x\n127.0.0.2\n"}},
+       longest + "\ndeny from 127.0.0.2\n",
+       {"127.0.0.2"},
+       {"127.0.0.1", "127.0.1.5"}},
+      {"a head file line past the limit fails the run and leaves the site as it was",
+       {{"URL1", "127.0.0.2\n"}},
+       "deny from 127.0.0.9\n",
+       {"127.0.0.9"},
+       {"127.0.0.2"},
+       "",
+       LongLine("# ", 9000) + "\r\n",
+       "",
+       "deny from 127.0.0.9\n"},
+      {"packed three a line",
+       {{"URL1", "127.0.0.2\n127.0.0.3\n127.0.0.4\n127.0.0.5:80\n[2001:db8::1]:80\n"}},
+       "deny from 127.0.0.2 127.0.0.3 127.0.0.4\ndeny from 127.0.0.5 2001:db8::1\n",
+       {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"},
+       {"127.0.0.1", "127.0.0.6"},
+       "[EDIT]\nPERLINE=3\n"},
+      {"merged and packed",
+       {{"URL1", "127.0.0.3\n127.0.0.2\n127.0.0.4/31\n127.0.0.2\n"}, {"URL4", "127.0.0.9\n"}},
+       "deny from 127.0.0.2/31 127.0.0.4/31 127.0.0.9\n",
+       {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.9"},
+       {"127.0.0.1", "127.0.0.6"},
+       "[EDIT]\nPERLINE=100\nMERGE=1\n"},
+      {"a merged country allow list inside an Order frame",
+       {{"IPG_JP_URL1", "# Japan\n127.0.0.3\n127.0.0.2\nallow from 127.0.0.6\n"}},
+       kOrderFrameOut + "allow from 127.0.0.6\nallow from 127.0.0.2/31\n",
+       {"127.0.0.1", "127.0.0.4"},
+       {"127.0.0.2", "127.0.0.3", "127.0.0.6"},
+       "[EDIT]\nMERGE=1\n",
+       kOrderFrame},
       {"an HTML page served with 200 fails and leaves the site alone",
        {{"URL1", "127.0.0.2\n"}, {"URL2", "<!DOCTYPE html>\n<html><body>Moved</body></html>\n"}},
        kNoFile,
@@ -163,6 +213,9 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
     SCOPED_TRACE(c.name);
     ScratchDir work;
     std::filesystem::remove(accessFile);
+    if (!c.before.empty()) {
+      std::ofstream(accessFile, std::ios::binary) << c.before;
+    }
     listRoot.Write("URL1.txt", "");
     for (const auto& [key, body] : c.lists) {
       listRoot.Write(key + ".txt", body);
@@ -173,7 +226,8 @@ TEST(SiteUpdate, OnlyWhatApacheReadsAsMeantReachesTheSite) {
 
     const Finished run = RunIn(work.path());
 
-    EXPECT_EQ(run.exitStatus, c.file == kNoFile ? 1 : 0) << run.err;
+    const bool fails = c.file == kNoFile || c.file == c.before;
+    EXPECT_EQ(run.exitStatus, fails ? 1 : 0) << run.err;
     EXPECT_EQ(ReadBytes(accessFile), c.file);
     for (const std::string& source : c.denied) {
       EXPECT_EQ(StatusFrom(apache.Url("/"), source), 403) << source << "\n" << apache.ErrorLog();
