@@ -20,7 +20,7 @@ INSTALL_SUDO = $(shell d="$(DESTDIR)$(PREFIX)"; while [ ! -e "$$d" ]; do d=$$(di
 RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev fonts-ipafont-gothic
 # The demo and the benchmark start the test servers; the benchmark also times curl and sed.
 DEMO_PACKAGES  := $(RUN_PACKAGES) python3 python3-pyftpdlib
-BENCH_PACKAGES := $(DEMO_PACKAGES) curl time xvfb xdotool x11-utils
+BENCH_PACKAGES := $(DEMO_PACKAGES) curl time xvfb xdotool x11-utils apache2 apache2-utils iproute2
 # CPack's dependency search needs dpkg-shlibdeps (dpkg-dev) and file; lintian checks the .deb.
 # The installation tests also validate the desktop entry, the manual pages and the systemd units.
 PACKAGE_PACKAGES := $(RUN_PACKAGES) dpkg-dev file lintian
@@ -106,8 +106,9 @@ demo: deps-demo
 	$(MAKE) --no-print-directory build-cli
 	demo/run.sh $(BUILD)/src/palisor-update
 
-# palisor-update against curl | sed | curl -T on a 1,000,000-line list, and the window against
-# palisor-update on the same run.
+# palisor-update against curl | sed | curl -T on a 1,000,000-line list, the window against
+# palisor-update on the same run, and what each form of file costs a real Apache per request
+# (as root: Apache runs in a network namespace of its own).
 bench: deps-bench
 	$(MAKE) --no-print-directory build
 	bench/run.sh $(BUILD)/src/palisor-update $(BUILD)/src/palisor
