@@ -1,5 +1,8 @@
 #include "platform/Text.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace palisor {
 namespace {
 
@@ -24,6 +27,14 @@ std::string_view TrimBlanks(std::string_view text) {
 
 bool IsBlank(std::string_view text) {
   return TrimSpaces(text).empty();
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
 }
 
 }  // namespace palisor

@@ -14,4 +14,7 @@ std::string_view TrimBlanks(std::string_view text);
 // True when the text is empty or holds spaces only.
 bool IsBlank(std::string_view text);
 
+// Whether `text` begins with `prefix`, ASCII letters compared without their case.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
 }  // namespace palisor
