@@ -8,6 +8,8 @@
 namespace palisor {
 namespace {
 
+constexpr std::string_view kDefaultSshPort = "22";
+
 // Keeps only the characters a URL path segment may hold as they are; every other byte is
 // percent-encoded so that spaces and any other character in a name reach the server intact.
 std::string EncodePathSegment(std::string_view segment) {
@@ -73,6 +75,20 @@ bool IsUsableHostAndPort(std::string_view server) {
   return true;
 }
 
+// "host", "host:port", "[v6]" or "[v6]:port" as host and port (empty when none is given).
+std::pair<std::string_view, std::string_view> HostAndPort(std::string_view text) {
+  if (text.starts_with('[')) {
+    const std::size_t close = text.find(']');
+    const std::string_view rest = text.substr(close + 1);
+    return {text.substr(1, close - 1), rest.starts_with(':') ? rest.substr(1) : rest};
+  }
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos || text.find(':', colon + 1) != std::string_view::npos) {
+    return {text, {}};  // no port, or a bare IPv6 address
+  }
+  return {text.substr(0, colon), text.substr(colon + 1)};
+}
+
 }  // namespace
 
 std::optional<ServerAddress> ParseServerName(std::string_view name) {
@@ -95,6 +111,14 @@ std::optional<ServerAddress> ParseServerName(std::string_view name) {
   }
   server.hostAndPort = name;
   return server;
+}
+
+std::string KnownHostsName(const ServerAddress& server) {
+  const auto [host, port] = HostAndPort(server.hostAndPort);
+  if (port.empty() || port == kDefaultSshPort) {
+    return std::string(host);
+  }
+  return "[" + std::string(host) + "]:" + std::string(port);
 }
 
 ServerPath SplitServerPath(std::string_view path) {

@@ -25,6 +25,10 @@ struct ServerAddress {
 // (characters that would change a URL's meaning, such as a path or credentials, included).
 std::optional<ServerAddress> ParseServerName(std::string_view name);
 
+// How an SSH known-hosts file names the server: the bare host on port 22, "[host]:port"
+// on any other, as OpenSSH writes it.
+std::string KnownHostsName(const ServerAddress& server);
+
 // A server path split into its folder and its file name: "/a/.htaccess" is "/a" and
 // ".htaccess", "/.htaccess" is "/" and ".htaccess", a bare name lives in the login folder.
 // A folder beginning with "/" starts at the server's root, any other at the login folder.

@@ -1,8 +1,13 @@
 #include "platform/ServerSessions.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <utility>
+
+#include "platform/KnownHosts.h"
 
 namespace palisor {
 namespace {
@@ -311,31 +316,44 @@ class FtpSession final : public CurlSession {
 
 // What the host-key check met on the session's connections.
 struct HostKeyCheck {
-  bool recorded = false;  // the server was not known yet: its key is now in the file
-  bool changed = false;   // the server shows another key than the one recorded
+  std::filesystem::path file;
+  std::string hostName;    // as the file names the server
+  bool recorded = false;   // the server was not known yet: its key is now in the file
+  bool changed = false;    // the server shows another key than the one recorded
+  std::string unrecorded;  // why a new key could not be recorded
 };
 
-int CheckHostKey(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match, void* data) {
+int CheckHostKey(void* data, int, const char* key, std::size_t length) {
   auto& check = *static_cast<HostKeyCheck*>(data);
-  switch (match) {
-    case CURLKHMATCH_OK:
-      return CURLKHSTAT_FINE;
-    case CURLKHMATCH_MISSING:
-      check.recorded = true;
-      return CURLKHSTAT_FINE_ADD_TO_FILE;
-    case CURLKHMATCH_MISMATCH:
-    case CURLKHMATCH_LAST:
+  const std::string_view shown(key, length);
+  std::ifstream in(check.file, std::ios::binary);
+  const std::string known{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  switch (MatchHostKey(known, check.hostName, shown)) {
+    case HostKeyMatch::kKnown:
+      return CURLKHMATCH_OK;
+    case HostKeyMatch::kChanged:
+      check.changed = true;
+      return CURLKHMATCH_MISMATCH;
+    case HostKeyMatch::kUnknown:
       break;
   }
-  check.changed = true;
-  return CURLKHSTAT_REJECT;
+  std::ofstream out(check.file, std::ios::binary | std::ios::app);
+  out << KnownHostsLine(check.hostName, shown);
+  out.close();
+  if (!out) {
+    check.unrecorded = std::strerror(errno);
+    return CURLKHMATCH_MISSING;
+  }
+  check.recorded = true;
+  return CURLKHMATCH_OK;
 }
 
 // SFTP commands take whole paths, quoted.
 class SftpSession final : public CurlSession {
  public:
   SftpSession(const ServerAddress& server, const ServerLogin& login, const curl::Limits& limits)
-      : CurlSession(server, login, limits) {}
+      : CurlSession(server, login, limits),
+        hostKey_{login.knownHosts, KnownHostsName(server), false, false, {}} {}
 
   std::vector<std::string> TakeNotes() override {
     if (!std::exchange(hostKey_.recorded, false)) {
@@ -350,9 +368,8 @@ class SftpSession final : public CurlSession {
   EasyOptions& Secured(EasyOptions& options) override {
     return options.Set(CURLOPT_PROTOCOLS_STR, "sftp")
         .Set(CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD))
-        .Set(CURLOPT_SSH_KNOWNHOSTS, login().knownHosts.c_str())
-        .Set(CURLOPT_SSH_KEYFUNCTION, &CheckHostKey)
-        .Set(CURLOPT_SSH_KEYDATA, &hostKey_);
+        .Set(CURLOPT_SSH_HOSTKEYFUNCTION, &CheckHostKey)
+        .Set(CURLOPT_SSH_HOSTKEYDATA, &hostKey_);
   }
   std::vector<std::string> RenameCommands(const ServerPath& file,
                                           std::string_view newName) const override {
@@ -372,6 +389,10 @@ class SftpSession final : public CurlSession {
              "recorded in " + file +
              "; if its key was changed on purpose, delete the server's line from that file and " +
              "run again to record the new key";
+    }
+    if (!hostKey_.unrecorded.empty()) {
+      return "the host key of the SFTP server " + server().hostAndPort + " cannot be recorded in " +
+             file + ": " + hostKey_.unrecorded;
     }
     return std::nullopt;
   }

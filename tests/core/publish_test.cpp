@@ -323,19 +323,25 @@ TEST_F(PublishTest, AServerThatWillNotRenameOverAFileGetsItInTwoSteps) {
       << commands;
 }
 
-TEST_F(PublishTest, SftpHostKeyIsRecordedOnceAndAChangedOneRefused) {
+TEST_F(PublishTest, SftpHostKeysAreRecordedOncePerPortAndAChangedOneRefused) {
   int port = 0;
   {
     const test::SftpServer first(home.path(), kUser, kPassword, keys / "first");
+    const test::SftpServer neighbour(home.path(), kUser, kPassword, keys / "second");
     port = first.port();
-    settings.SVNAME = first.Address();
-    ASSERT_TRUE(Upload().ok());
-    EXPECT_TRUE(Mentions(warnings, kKnownHostsFile));
-    EXPECT_TRUE(fs::exists(kKnownHostsFile));
-
-    warnings.clear();
-    ASSERT_TRUE(Upload().ok());
+    for (const test::SftpServer* server : {&first, &neighbour, &first}) {
+      SCOPED_TRACE(server->Address());
+      warnings.clear();
+      settings.SVNAME = server->Address();
+      const StageResult result = Upload();
+      ASSERT_TRUE(result.ok()) << result.error;
+    }
     EXPECT_TRUE(warnings.empty()) << warnings.front();
+    // As OpenSSH names a server on a port other than 22.
+    const std::string known = test::ReadBytes(kKnownHostsFile);
+    EXPECT_EQ(Count(known, "\n[127.0.0.1]:"), 1u) << known;
+    EXPECT_TRUE(known.starts_with("[127.0.0.1]:" + std::to_string(port) + " ssh-ed25519 "));
+    EXPECT_EQ(Count(known, "[127.0.0.1]:" + std::to_string(neighbour.port()) + " "), 1u) << known;
   }
   test::WriteBytes(Site() / ".htaccess", kLive);
   const test::SftpServer impostor(home.path(), kUser, kPassword, keys / "second", port);
