@@ -105,34 +105,39 @@ class Publisher final {
       return GiveUp(cleared);
     }
     if (const Result<> moved = session_.Rename(target, aside_.name, keepGoing_); !moved.ok()) {
-      return Recover(moved);
+      return Recover(moved, false);
     }
     if (const Result<> placed = session_.Rename(temporary_, target.name, keepGoing_);
         !placed.ok()) {
-      return Recover(placed);
+      return Recover(placed, true);
     }
     static_cast<void>(session_.Delete(aside_, keepGoing_));  // a leftover is harmless
     return StageResult::Ok();
   }
 
   // After a failed step of the two, the live name must hold a file before anything is
-  // deleted: the old one moved back, or else the new one put in place. This is heard even
-  // after the user ended the program.
-  StageResult Recover(const Result<>& failure) {
+  // deleted: the old one moved back, or else the new one put in place. A failed move aside
+  // moved nothing unless the server shows otherwise. This is heard even after the user ended
+  // the program.
+  StageResult Recover(const Result<>& failure, bool movedAside) {
     const ServerPath& target = publication_.target;
     const Presence live = LivePresence(KeepGoing{});
-    if (live == Presence::kPresent || session_.Rename(aside_, target.name, {}).ok()) {
+    if (live == Presence::kPresent || (live == Presence::kUnknown && !movedAside) ||
+        session_.Rename(aside_, target.name, {}).ok()) {
       return GiveUp(failure);
     }
     if (session_.Rename(temporary_, target.name, {}).ok()) {
+      static_cast<void>(session_.Delete(aside_, {}));
       return failure.outcome == Outcome::kAbandoned ? StageResult::Abandoned() : StageResult::Ok();
     }
     const std::string why =
         failure.outcome == Outcome::kAbandoned ? "the rename was abandoned" : failure.error;
-    return StageResult::Failed(failed_ + why + "; the site is " +
-                               (live == Presence::kAbsent ? "" : "perhaps ") + "left without " +
-                               JoinPath(target) + ": the previous file waits as " +
-                               JoinPath(aside_) + " and the new one as " + JoinPath(temporary_));
+    // Without the server's word the files may also be where they were.
+    const bool known = live == Presence::kAbsent;
+    return StageResult::Failed(failed_ + why + "; the site is " + (known ? "" : "perhaps ") +
+                               "left without " + JoinPath(target) + ": the previous file " +
+                               (known ? "waits" : "may wait") + " as " + JoinPath(aside_) +
+                               " and the new one as " + JoinPath(temporary_));
   }
 
   // A listing that shows one of this run's own names shows hidden names, so a live file
