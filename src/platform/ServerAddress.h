@@ -38,7 +38,6 @@ struct ServerPath {
 
   // Another file in the same folder.
   ServerPath Beside(std::string other) const { return {folder, std::move(other)}; }
-  bool operator==(const ServerPath&) const = default;
 };
 ServerPath SplitServerPath(std::string_view path);
 std::string JoinPath(const ServerPath& path);

@@ -20,8 +20,6 @@ namespace palisor {
 // responsive; when that returns false the transfer is abandoned at once.
 class Transfer final {
  public:
-  using KeepGoing = palisor::KeepGoing;
-
   Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;

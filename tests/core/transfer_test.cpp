@@ -28,7 +28,7 @@ std::string BinaryBytes(std::size_t size) {
   return bytes;
 }
 
-const Transfer::KeepGoing kAlways = [] { return true; };
+const KeepGoing kAlways = [] { return true; };
 
 class TransferTest : public ::testing::Test {
  protected:

@@ -104,7 +104,7 @@ class ScriptedSession final : public FileSession {
   std::vector<std::string> TakeNotes() override { return std::exchange(notes, {}); }
 
  private:
-  // The file's name, checked to lie in the one folder the script serves.
+  // The file's name, with its folder when that is not the one the script serves.
   std::string Name(const ServerPath& file) const {
     return file.folder == folder_ ? file.name : file.folder + "/" + file.name;
   }
