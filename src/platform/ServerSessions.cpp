@@ -338,6 +338,9 @@ int CheckHostKey(void* data, int, const char* key, std::size_t length) {
       break;
   }
   std::ofstream out(check.file, std::ios::binary | std::ios::app);
+  if (!known.empty() && !known.ends_with('\n')) {
+    out << '\n';  // a last line edited by hand, left without its end
+  }
   out << KnownHostsLine(check.hostName, shown);
   out.close();
   if (!out) {

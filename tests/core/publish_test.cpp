@@ -324,27 +324,35 @@ TEST_F(PublishTest, AServerThatWillNotRenameOverAFileGetsItInTwoSteps) {
 }
 
 TEST_F(PublishTest, SftpHostKeysAreRecordedOncePerPortAndAChangedOneRefused) {
+  test::WriteBytes(kKnownHostsFile, "# edited by hand, without a last line end");
   int port = 0;
   {
     const test::SftpServer first(home.path(), kUser, kPassword, keys / "first");
     const test::SftpServer neighbour(home.path(), kUser, kPassword, keys / "second");
     port = first.port();
-    for (const test::SftpServer* server : {&first, &neighbour, &first}) {
-      SCOPED_TRACE(server->Address());
+    const struct {
+      const test::SftpServer& server;
+      bool recorded;  // the run warns that the key is now recorded
+    } runs[] = {{first, true}, {neighbour, true}, {first, false}, {neighbour, false}};
+    for (const auto& run : runs) {
+      SCOPED_TRACE(run.server.Address());
       warnings.clear();
-      settings.SVNAME = server->Address();
+      settings.SVNAME = run.server.Address();
       const StageResult result = Upload();
       ASSERT_TRUE(result.ok()) << result.error;
+      EXPECT_EQ(Mentions(warnings, kKnownHostsFile), run.recorded);
     }
-    EXPECT_TRUE(warnings.empty()) << warnings.front();
     // As OpenSSH names a server on a port other than 22.
     const std::string known = test::ReadBytes(kKnownHostsFile);
-    EXPECT_EQ(Count(known, "\n[127.0.0.1]:"), 1u) << known;
-    EXPECT_TRUE(known.starts_with("[127.0.0.1]:" + std::to_string(port) + " ssh-ed25519 "));
+    EXPECT_EQ(Count(known, "\n[127.0.0.1]:"), 2u) << known;
+    EXPECT_NE(known.find("\n[127.0.0.1]:" + std::to_string(port) + " ssh-ed25519 "),
+              std::string::npos)
+        << known;
     EXPECT_EQ(Count(known, "[127.0.0.1]:" + std::to_string(neighbour.port()) + " "), 1u) << known;
   }
   test::WriteBytes(Site() / ".htaccess", kLive);
   const test::SftpServer impostor(home.path(), kUser, kPassword, keys / "second", port);
+  settings.SVNAME = impostor.Address();
 
   const StageResult result = Upload();
 
