@@ -28,9 +28,13 @@ bool IsBlank(std::string_view text) {
   return TrimSpaces(text).empty();
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view lower) {
-  return text.size() >= lower.size() && std::equal(lower.begin(), lower.end(), text.begin(),
-                                                   [](char l, char c) { return (c | 0x20) == l; });
+// ASCII letters only: the locale, which Qt sets, must not change what a key or a
+// directive means.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [&lower](char a, char b) { return lower(a) == lower(b); });
 }
 
 }  // namespace palisor

@@ -11,10 +11,10 @@ std::string_view TrimSpaces(std::string_view text);
 // Removes leading and trailing spaces and tabs.
 std::string_view TrimBlanks(std::string_view text);
 
-// Whether `text` begins with `lower`, a lower-case ASCII word, in any letter case.
-bool StartsWithNoCase(std::string_view text, std::string_view lower);
-
 // True when the text is empty or holds spaces only.
 bool IsBlank(std::string_view text);
+
+// Whether `text` begins with `prefix`, ASCII letters compared without their case.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
 }  // namespace palisor

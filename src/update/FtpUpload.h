@@ -13,11 +13,9 @@ namespace palisor {
 // The SFTP host keys trusted, in the working folder.
 inline constexpr const char* kKnownHostsFile = "palisor.known_hosts";
 
-// Publishes LCFILE as SVPATH + "/" + SVFILE on SVNAME, logged in as SVUSER / SVPSWD, all at
-// once. With CHECKURL set, the site is asked before and after; when it answers with a server
-// error it did not answer before, the previous file is put back and the stage fails. What the
-// user must hear of even when it worked (plain FTP, a host key recorded, a check not made) is
-// added to `warnings`.
+// Publishes LCFILE as SVPATH + "/" + SVFILE on SVNAME, logged in as SVUSER / SVPSWD, as
+// Publish does, asking CHECKURL when it is set. What the user must hear of even when it
+// worked (plain FTP, a host key recorded, a check not made) is added to `warnings`.
 StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, Host& host,
                              std::vector<std::string>& warnings);
 

@@ -44,7 +44,7 @@ std::string ListAddress(const Settings& s, std::size_t row) {
   return *urls[row - kFirstProxyRow];
 }
 
-TransferResult FetchList(Transfer& transfer, std::string_view address, Host& host) {
+Result<std::string> FetchList(Transfer& transfer, std::string_view address, Host& host) {
   return transfer.Get(TrimSpaces(address), [&host] { return host.ProcessEvents(); });
 }
 

@@ -31,6 +31,6 @@ bool ListEnabled(const Settings& settings, std::size_t row);
 std::string ListAddress(const Settings& settings, std::size_t row);
 
 // Downloads one list: the address without its surrounding spaces, the whole body as bytes.
-TransferResult FetchList(Transfer& transfer, std::string_view address, Host& host);
+Result<std::string> FetchList(Transfer& transfer, std::string_view address, Host& host);
 
 }  // namespace palisor

@@ -146,21 +146,21 @@ RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, Down
         }
       }
       const std::string address = ListAddress(settings, row);
-      TransferResult fetched = FetchList(transfer, address, host);
-      if (fetched.status == TransferStatus::kAborted) {
+      Result<std::string> fetched = FetchList(transfer, address, host);
+      if (fetched.outcome == Outcome::kAbandoned) {
         return Abandoned();
       }
-      if (fetched.status != TransferStatus::kOk) {
+      if (!fetched.ok()) {
         return Failed(DescribeListFailure(list, fetched.error));
       }
-      DropByteOrderMark(fetched.body);
-      downloads.allBlank = downloads.allBlank && IsBlank(fetched.body);
+      DropByteOrderMark(fetched.value);
+      downloads.allBlank = downloads.allBlank && IsBlank(fetched.value);
       const bool allow = list.group == ListGroup::kCountry &&
                          settings.CountryMode(static_cast<Country>(row)) == kModeAllow;
       DownloadedList& received =
           downloads.Group(list.group)
               .emplace_back(DownloadedList{
-                  std::move(fetched.body),
+                  std::move(fetched.value),
                   std::string(list.name) + " (" + std::string(TrimSpaces(address)) + ")", allow});
       if (RunReport checked = CheckList(received, list.group); checked.outcome != Outcome::kOk) {
         return checked;

@@ -32,7 +32,7 @@ class CompressedListTest : public ::testing::Test {
     transfer.SetRequestTimeout(20s);
   }
 
-  TransferResult Get(std::string_view pathAndQuery) {
+  Result<std::string> Get(std::string_view pathAndQuery) {
     return transfer.Get(server.Url(pathAndQuery), [] { return true; });
   }
 
@@ -45,9 +45,9 @@ class CompressedListTest : public ::testing::Test {
 TEST_F(CompressedListTest, EveryEncodingArrivesWhole) {
   for (const char* coding : {"gzip", "x-gzip", "deflate", "raw-deflate", "gzip-members"}) {
     SCOPED_TRACE(coding);
-    const TransferResult result = Get(std::string("/list.txt?coding=") + coding);
-    ASSERT_EQ(result.status, TransferStatus::kOk) << result.error;
-    EXPECT_TRUE(result.body == list) << result.body.size() << " bytes";
+    const Result<std::string> result = Get(std::string("/list.txt?coding=") + coding);
+    ASSERT_EQ(result.outcome, Outcome::kOk) << result.error;
+    EXPECT_TRUE(result.value == list) << result.value.size() << " bytes";
   }
 }
 
@@ -60,16 +60,16 @@ TEST_F(CompressedListTest, AStreamCutShortOrDamagedFails) {
   for (const Case& c : {Case{"/cut-gzip", "stops before its end"},
                         Case{"/damaged.gz?coding=labelled-gzip", "damaged"}}) {
     SCOPED_TRACE(c.path);
-    const TransferResult result = Get(c.path);
-    EXPECT_EQ(result.status, TransferStatus::kFailed);
-    EXPECT_TRUE(result.body.empty()) << result.body.size() << " bytes";
+    const Result<std::string> result = Get(c.path);
+    EXPECT_EQ(result.outcome, Outcome::kFailed);
+    EXPECT_TRUE(result.value.empty()) << result.value.size() << " bytes";
     EXPECT_NE(result.error.find(c.why), std::string::npos) << result.error;
   }
 }
 
 TEST_F(CompressedListTest, AnEncodingNotAskedForFails) {
-  const TransferResult result = Get("/list.txt?coding=labelled-br");
-  EXPECT_EQ(result.status, TransferStatus::kFailed);
+  const Result<std::string> result = Get("/list.txt?coding=labelled-br");
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_NE(result.error.find("encoding"), std::string::npos) << result.error;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Transfer.h"
@@ -20,21 +21,42 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 const std::string kUser = "site";
-const std::string kPassword = "s3cret \"pass\"";
+const std::string kPassword = "s3cret \"pass\" p@ss:w/rd %20#";  // what a URL would misread
 const std::string kLive = "deny from 192.0.2.1\n";
-const std::string kNew = "deny from 198.51.100.7\ndeny from 203.0.113.9\n";
+// Bytes an ASCII-mode transfer would change (CR LF, a lone LF, NUL, high bytes).
+const std::string kNew = "deny from 198.51.100.7\r\nX\nY\0\xFF\x80\r\ndeny from 203.0.113.9\n"s;
 
 // The files of a folder whose names show the upload's own temporary names.
 std::vector<std::string> Leftovers(const fs::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
     if (entry.path().filename().string().starts_with(".htpalisor-")) {
       names.push_back(entry.path().filename().string());
     }
   }
   return names;
+}
+
+std::size_t Count(const std::string& text, std::string_view word) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// The commands an FTP server received, once it logged the session's closing QUIT, which it
+// may read just after the upload returns.
+std::string CommandsToQuit(const test::FtpServer& server) {
+  std::string commands;
+  for (int i = 0; i < 50 && commands.find("QUIT") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(20ms);
+    commands = server.Commands();
+  }
+  return commands;
 }
 
 bool Mentions(const std::vector<std::string>& lines, std::string_view word) {
@@ -127,6 +149,105 @@ TEST_F(PublishTest, EveryServerFormReplacesTheLiveFileAtOnce) {
   }
 }
 
+TEST_F(PublishTest, TheBytesLandWhereThePathsSayFromTheRootOrTheLoginFolder) {
+  struct Case {
+    const char* svpath;
+    const char* svfile;
+    const char* landsAt;  // below the server's root
+  };
+  const Case cases[] = {
+      {"", ".htaccess", ".htaccess"},
+      {"/public_html", ".htaccess", "public_html/.htaccess"},
+      {"/home/site/public_html", ".htaccess", "home/site/public_html/.htaccess"},
+      {" /dir with space ", " a b%.txt ", "dir with space/a b%.txt"},
+      {"public_html", ".htaccess", "home/site/public_html/.htaccess"},
+  };
+  // The login starts in a folder of its own, as on most hosts.
+  const test::FtpServer server(home.path(), kUser, kPassword, {"--login-folder", "/home/site"});
+  settings.SVNAME = server.Address();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.landsAt);
+    settings.SVPATH = c.svpath;
+    settings.SVFILE = c.svfile;
+    fs::create_directories((home / c.landsAt).parent_path());
+
+    const StageResult result = Upload();
+
+    ASSERT_EQ(result.outcome, Outcome::kOk) << result.error;
+    EXPECT_TRUE(test::ReadBytes(home / c.landsAt) == kNew);
+    EXPECT_TRUE(Leftovers(home.path()).empty());
+  }
+  EXPECT_GT(host.eventCalls, 0);
+}
+
+TEST_F(PublishTest, AnFtpSessionIsBinaryAndSendsUnderATemporaryNameThenQuits) {
+  const test::FtpServer server(home.path(), kUser, kPassword);
+  settings.SVNAME = server.Address();
+
+  ASSERT_TRUE(Upload().ok());
+
+  const std::string commands = CommandsToQuit(server);
+  EXPECT_NE(commands.find("TYPE I\n"), std::string::npos) << commands;
+  EXPECT_TRUE(
+      commands.ends_with("STOR .htpalisor-.htaccess.new\nRNFR .htpalisor-.htaccess.new\n"
+                         "RNTO .htaccess\nQUIT\n"))
+      << commands;
+}
+
+TEST_F(PublishTest, RefusedOrImpossibleUploadsChangeNothingAndLogInOnce) {
+  struct Case {
+    const char* name;
+    std::function<void(Settings&)> spoil;
+    std::vector<std::string> reasons = {};  // what the error must name, where it matters
+  };
+  const test::FtpServer server(home.path(), kUser, kPassword);
+  const Case cases[] = {
+      {"wrong password", [](Settings& s) { s.SVPSWD = "wrong"; }, {"530"}},
+      {"wrong password, checked site",
+       [](Settings& s) {
+         s.SVPSWD = "wrong";
+         s.CHECKURL = "http://127.0.0.1:" + std::to_string(test::UnusedPort()) + "/";
+       },
+       {"530"}},
+      {"unknown user", [](Settings& s) { s.SVUSER = "nobody"; }},
+      {"missing remote directory",
+       [](Settings& s) { s.SVPATH = "/no/such/dir"; },
+       {"550", "/no/such/dir/.htaccess"}},
+      {"missing local file", [](Settings& s) { s.LCFILE = "missing.txt"; }, {"missing.txt"}},
+      {"local file is a directory", [](Settings& s) { s.LCFILE = "/tmp"; }, {"not a regular"}},
+      {"unreachable server",
+       [](Settings& s) { s.SVNAME = "127.0.0.1:" + std::to_string(test::UnusedPort()); }},
+      {"empty server name", [](Settings& s) { s.SVNAME = "   "; }, {"not a usable server name"}},
+      {"server name with a path",
+       [&server](Settings& s) { s.SVNAME = server.Address() + "/elsewhere"; },
+       {"not a usable server name"}},
+      {"no file name", [](Settings& s) { s.SVFILE = ""; }, {"empty"}},
+  };
+  const Settings good = [&] {
+    Settings s = settings;
+    s.SVNAME = server.Address();
+    return s;
+  }();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings = good;
+    c.spoil(settings);
+    const std::size_t loginsBefore = Count(server.Commands(), "USER ");
+
+    const StageResult result = Upload();
+
+    EXPECT_EQ(result.outcome, Outcome::kFailed);
+    for (const std::string& reason : c.reasons) {
+      EXPECT_NE(result.error.find(reason), std::string::npos) << result.error;
+    }
+    EXPECT_EQ(result.error.find(kPassword), std::string::npos) << result.error;
+    EXPECT_EQ(Live(), kLive);
+    EXPECT_TRUE(Leftovers(home.path()).empty());
+    // Hosts that lock an account after a few refused logins must see one per run.
+    EXPECT_LE(Count(server.Commands(), "USER ") - loginsBefore, 1u);
+  }
+}
+
 TEST_F(PublishTest, RefusedConnectionsAndRenamesLeaveTheLiveFileAsItWas) {
   struct Case {
     const char* name;
@@ -202,22 +323,36 @@ TEST_F(PublishTest, AServerThatWillNotRenameOverAFileGetsItInTwoSteps) {
       << commands;
 }
 
-TEST_F(PublishTest, SftpHostKeyIsRecordedOnceAndAChangedOneRefused) {
+TEST_F(PublishTest, SftpHostKeysAreRecordedOncePerPortAndAChangedOneRefused) {
+  test::WriteBytes(kKnownHostsFile, "# edited by hand, without a last line end");
   int port = 0;
   {
     const test::SftpServer first(home.path(), kUser, kPassword, keys / "first");
+    const test::SftpServer neighbour(home.path(), kUser, kPassword, keys / "second");
     port = first.port();
-    settings.SVNAME = first.Address();
-    ASSERT_TRUE(Upload().ok());
-    EXPECT_TRUE(Mentions(warnings, kKnownHostsFile));
-    EXPECT_TRUE(fs::exists(kKnownHostsFile));
-
-    warnings.clear();
-    ASSERT_TRUE(Upload().ok());
-    EXPECT_TRUE(warnings.empty()) << warnings.front();
+    const struct {
+      const test::SftpServer& server;
+      bool recorded;  // the run warns that the key is now recorded
+    } runs[] = {{first, true}, {neighbour, true}, {first, false}, {neighbour, false}};
+    for (const auto& run : runs) {
+      SCOPED_TRACE(run.server.Address());
+      warnings.clear();
+      settings.SVNAME = run.server.Address();
+      const StageResult result = Upload();
+      ASSERT_TRUE(result.ok()) << result.error;
+      EXPECT_EQ(Mentions(warnings, kKnownHostsFile), run.recorded);
+    }
+    // As OpenSSH names a server on a port other than 22.
+    const std::string known = test::ReadBytes(kKnownHostsFile);
+    EXPECT_EQ(Count(known, "\n[127.0.0.1]:"), 2u) << known;
+    EXPECT_NE(known.find("\n[127.0.0.1]:" + std::to_string(port) + " ssh-ed25519 "),
+              std::string::npos)
+        << known;
+    EXPECT_EQ(Count(known, "[127.0.0.1]:" + std::to_string(neighbour.port()) + " "), 1u) << known;
   }
   test::WriteBytes(Site() / ".htaccess", kLive);
   const test::SftpServer impostor(home.path(), kUser, kPassword, keys / "second", port);
+  settings.SVNAME = impostor.Address();
 
   const StageResult result = Upload();
 

@@ -7,6 +7,8 @@ Usage: ftp_server.py USER PASSWORD HOME_DIR [COMMAND_LOG] [options]
   --rename-over refuse|never         RNTO refused when its target exists, or always
   --upload-rate BYTES                uploads received at most this fast, per second (not
                                      with --tls)
+  --login-folder PATH                the folder a login starts in, below HOME_DIR (which stays
+                                     the user's root)
 Prints the port on the first line of standard output, then serves until killed. Passive
 data connections use ephemeral ports on 127.0.0.1. When COMMAND_LOG is given, every command
 received is appended to it, one per line (PASS with its argument hidden). When the
@@ -32,6 +34,7 @@ def arguments():
     parser.add_argument("--tls", nargs=3, metavar=("MODE", "CERT", "KEY"))
     parser.add_argument("--rename-over", choices=("refuse", "never"))
     parser.add_argument("--upload-rate", type=int)
+    parser.add_argument("--login-folder")
     return parser.parse_args()
 
 
@@ -87,6 +90,10 @@ def make_handler(options):
                 with open(options.command_log, "a", encoding="utf-8") as log:
                     log.write(("PASS ***" if cmd == "PASS" else line) + "\n")
             return super().pre_process_command(line, cmd, arg)
+
+        def on_login(self, username):
+            if options.login_folder:
+                self.fs.cwd = options.login_folder
 
         def ftp_RNTO(self, path):
             if options.rename_over == "never" or (

@@ -1,0 +1,159 @@
+#include "platform/Curl.h"
+
+#include <new>
+#include <utility>
+
+namespace palisor::curl {
+namespace {
+
+// Debian's hashed folder of the system's certificates, kept when the bundle file is replaced
+// by the extra certificates.
+constexpr const char* kSystemCaFolder = "/etc/ssl/certs";
+// Short enough for a responsive window, long enough that waiting costs no CPU.
+constexpr int kWaitSliceMs = 50;
+
+// libcurl's process-wide state: set up once before the first handle, torn down at exit
+// after every handle (a function-local static outlives the objects built after it).
+class Global final {
+ public:
+  static bool Ready() {
+    static const Global global;
+    return global.ready_;
+  }
+  Global(const Global&) = delete;
+  Global& operator=(const Global&) = delete;
+
+ private:
+  Global() : ready_(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {}
+  ~Global() {
+    if (ready_) {
+      curl_global_cleanup();
+    }
+  }
+  bool ready_;
+};
+
+// Detaches the easy handle from the multi handle on every way out of a transfer.
+class Attachment final {
+ public:
+  Attachment(CURLM* multi, CURL* easy)
+      : multi_(multi), easy_(easy), attached_(curl_multi_add_handle(multi, easy) == CURLM_OK) {}
+  ~Attachment() {
+    if (attached_) {
+      curl_multi_remove_handle(multi_, easy_);
+    }
+  }
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+  bool attached() const { return attached_; }
+
+ private:
+  CURLM* multi_;
+  CURL* easy_;
+  bool attached_;
+};
+
+int AskKeepGoing(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto& keepGoing = *static_cast<const KeepGoing*>(userData);
+  return keepGoing() ? 0 : 1;
+}
+
+CURLcode FinishedCode(CURLM* multi, CURL* easy) {
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+      return message->data.result;
+    }
+  }
+  return CURLE_FAILED_INIT;
+}
+
+}  // namespace
+
+MultiHandle NewMulti() {
+  return MultiHandle(Global::Ready() ? curl_multi_init() : nullptr);
+}
+
+EasyHandle NewEasy(const Limits& limits, char* errorBuffer) {
+  EasyHandle easy(Global::Ready() ? curl_easy_init() : nullptr);
+  if (!easy) {
+    return easy;
+  }
+  errorBuffer[0] = '\0';
+  EasyOptions options(easy.get());
+  options.Set(CURLOPT_ERRORBUFFER, errorBuffer)
+      .Set(CURLOPT_NOSIGNAL, 1L)
+      .Set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits.requestTimeout.count()));
+  if (!limits.extraCaFile.empty()) {
+    options.Set(CURLOPT_CAINFO, limits.extraCaFile.c_str()).Set(CURLOPT_CAPATH, kSystemCaFolder);
+  }
+  return options.result() == CURLE_OK ? std::move(easy) : EasyHandle();
+}
+
+Completion Perform(CURLM* multi, CURL* easy, const KeepGoing& keepGoing) {
+  if (keepGoing) {
+    const CURLcode set = EasyOptions(easy)
+                             .Set(CURLOPT_XFERINFOFUNCTION, &AskKeepGoing)
+                             .Set(CURLOPT_XFERINFODATA, &keepGoing)
+                             .Set(CURLOPT_NOPROGRESS, 0L)
+                             .result();
+    if (set != CURLE_OK) {
+      return {false, CURLE_OK, curl_easy_strerror(set)};
+    }
+  }
+  const Attachment attachment(multi, easy);
+  if (!attachment.attached()) {
+    return {false, CURLE_OK, "libcurl could not start the transfer"};
+  }
+  for (;;) {
+    int running = 0;
+    CURLMcode status = curl_multi_perform(multi, &running);
+    if (status != CURLM_OK) {
+      return {false, CURLE_OK, curl_multi_strerror(status)};
+    }
+    if (running == 0) {
+      break;
+    }
+    status = curl_multi_poll(multi, nullptr, 0, kWaitSliceMs, nullptr);
+    if (status != CURLM_OK) {
+      return {false, CURLE_OK, curl_multi_strerror(status)};
+    }
+    if (keepGoing && !keepGoing()) {
+      return {true, CURLE_OK, {}};
+    }
+  }
+  const CURLcode code = FinishedCode(multi, easy);
+  return {code == CURLE_ABORTED_BY_CALLBACK, code, {}};
+}
+
+std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* userData) {
+  auto& body = *static_cast<Body*>(userData);
+  const std::size_t length = size * count;
+  if (length > body.limit - body.bytes.size()) {
+    body.tooLarge = true;
+    return 0;  // libcurl stops the transfer with a write error
+  }
+  try {
+    body.bytes.append(data, length);
+  } catch (const std::bad_alloc&) {
+    body.outOfMemory = true;
+    return 0;
+  }
+  return length;
+}
+
+std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) {
+  return size * count;
+}
+
+std::string CurlError(CURLcode code, const char* errorBuffer) {
+  return errorBuffer[0] != '\0' ? std::string(errorBuffer) : std::string(curl_easy_strerror(code));
+}
+
+long ResponseCode(CURL* easy) {
+  long code = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+  return code;
+}
+
+}  // namespace palisor::curl

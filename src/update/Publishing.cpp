@@ -1,0 +1,257 @@
+#include "update/Publishing.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <utility>
+
+namespace palisor {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Apache never serves a name that begins with ".ht", so the bytes on their way are never
+// served as a page, and a leftover of an ended run is overwritten by the next one.
+constexpr std::string_view kTemporaryPrefix = ".htpalisor-";
+
+// A temporary file left behind is harmless and the next upload writes over it, so removing
+// it is tried only briefly; after the user ended the program, more briefly still.
+constexpr std::chrono::milliseconds kTidyLimit = 10s;
+constexpr std::chrono::milliseconds kTidyLimitWhenEnding = 500ms;
+
+bool IsServerError(long status) {
+  return status >= 500 && status <= 599;
+}
+
+// Whether the live file is there, as far as the server told.
+enum class Presence { kPresent, kAbsent, kUnknown };
+
+// The previous file's bytes, none when the server said there was no file, or why it could
+// not be read.
+using Previous = Result<std::optional<std::string>>;
+
+// One publication's conversation with the server and the site.
+class Publisher final {
+ public:
+  Publisher(const Publication& publication, FileSession& session, const SiteCheck& check,
+            std::vector<std::string>& warnings, const KeepGoing& keepGoing)
+      : publication_(publication),
+        session_(session),
+        check_(check),
+        warnings_(warnings),
+        keepGoing_(keepGoing),
+        temporary_(publication.target.Beside(std::string(kTemporaryPrefix) +
+                                             publication.target.name + ".new")),
+        aside_(publication.target.Beside(std::string(kTemporaryPrefix) + publication.target.name +
+                                         ".old")),
+        failed_(UploadFailure(publication.source)) {}
+
+  StageResult Run() {
+    const Result<> in = session_.Connect(keepGoing_);
+    Heard();
+    if (!in.ok()) {
+      // Nothing was sent, and a refused login is not tried again for the clean-up.
+      return Ended(in);
+    }
+    if (const Result<> sent = session_.Store(temporary_, publication_.bytes, keepGoing_);
+        !sent.ok()) {
+      return GiveUp(sent);
+    }
+    StageResult published = check_ ? PublishChecked() : Place();
+    Heard();
+    return published;
+  }
+
+ private:
+  std::string UploadFailure(const std::string& source) const {
+    return "upload of " + source + " to " + publication_.where + " failed: ";
+  }
+
+  void Heard() {
+    for (std::string& note : session_.TakeNotes()) {
+      warnings_.push_back(std::move(note));
+    }
+  }
+
+  StageResult Ended(const Result<>& step) const {
+    if (step.outcome == Outcome::kAbandoned) {
+      return StageResult::Abandoned();
+    }
+    return StageResult::Failed(failed_ + step.error);
+  }
+
+  // Ends without the new file live; the temporary file goes where the server can be reached.
+  StageResult GiveUp(const Result<>& step) {
+    const bool ending = step.outcome == Outcome::kAbandoned;
+    session_.LimitEachStep(ending ? kTidyLimitWhenEnding : kTidyLimit);
+    static_cast<void>(session_.Delete(temporary_, ending ? KeepGoing{} : keepGoing_));
+    return Ended(step);
+  }
+
+  // Renames the temporary file over the live one.
+  StageResult Place() {
+    const Result<> renamed = session_.Rename(temporary_, publication_.target.name, keepGoing_);
+    if (renamed.outcome == Outcome::kFailed) {
+      return ReplaceInTwoSteps();  // a server that will not rename over a file
+    }
+    return renamed.ok() ? StageResult::Ok() : GiveUp(renamed);
+  }
+
+  // The live file is moved aside, the new one renamed into its place and the old one deleted.
+  StageResult ReplaceInTwoSteps() {
+    const ServerPath& target = publication_.target;
+    if (const Result<> cleared = session_.Delete(aside_, keepGoing_);
+        cleared.outcome == Outcome::kAbandoned) {
+      return GiveUp(cleared);
+    }
+    if (const Result<> moved = session_.Rename(target, aside_.name, keepGoing_); !moved.ok()) {
+      return Recover(moved, false);
+    }
+    if (const Result<> placed = session_.Rename(temporary_, target.name, keepGoing_);
+        !placed.ok()) {
+      return Recover(placed, true);
+    }
+    static_cast<void>(session_.Delete(aside_, keepGoing_));  // a leftover is harmless
+    return StageResult::Ok();
+  }
+
+  // After a failed step of the two, the live name must hold a file before anything is
+  // deleted: the old one moved back, or else the new one put in place. A failed move aside
+  // moved nothing unless the server shows otherwise. This is heard even after the user ended
+  // the program.
+  StageResult Recover(const Result<>& failure, bool movedAside) {
+    const ServerPath& target = publication_.target;
+    const Presence live = LivePresence(KeepGoing{});
+    if (live == Presence::kPresent || (live == Presence::kUnknown && !movedAside) ||
+        session_.Rename(aside_, target.name, {}).ok()) {
+      return GiveUp(failure);
+    }
+    if (session_.Rename(temporary_, target.name, {}).ok()) {
+      static_cast<void>(session_.Delete(aside_, {}));
+      return failure.outcome == Outcome::kAbandoned ? StageResult::Abandoned() : StageResult::Ok();
+    }
+    const std::string why =
+        failure.outcome == Outcome::kAbandoned ? "the rename was abandoned" : failure.error;
+    // Without the server's word the files may also be where they were.
+    const bool known = live == Presence::kAbsent;
+    return StageResult::Failed(failed_ + why + "; the site is " + (known ? "" : "perhaps ") +
+                               "left without " + JoinPath(target) + ": the previous file " +
+                               (known ? "waits" : "may wait") + " as " + JoinPath(aside_) +
+                               " and the new one as " + JoinPath(temporary_));
+  }
+
+  // A listing that shows one of this run's own names shows hidden names, so a live file
+  // missing from it is absent indeed.
+  Presence LivePresence(const KeepGoing& keepGoing) {
+    const Result<std::vector<std::string>> listed =
+        session_.List(publication_.target.folder, keepGoing);
+    if (!listed.ok()) {
+      return Presence::kUnknown;
+    }
+    const auto holds = [&listed](const std::string& name) {
+      return std::find(listed.value.begin(), listed.value.end(), name) != listed.value.end();
+    };
+    if (holds(publication_.target.name)) {
+      return Presence::kPresent;
+    }
+    return holds(temporary_.name) || holds(aside_.name) ? Presence::kAbsent : Presence::kUnknown;
+  }
+
+  // The previous file (or its absence) is read and the site asked before the rename, and the
+  // site asked again after it.
+  StageResult PublishChecked() {
+    Previous previous = ReadPrevious();
+    if (previous.outcome == Outcome::kAbandoned) {
+      return GiveUp(Result<>::Abandoned());
+    }
+    const Result<long> before = check_(keepGoing_);
+    if (before.outcome == Outcome::kAbandoned) {
+      return GiveUp(Result<>::Abandoned());
+    }
+    if (StageResult placed = Place(); !placed.ok()) {
+      return placed;
+    }
+    const Result<long> after = check_(keepGoing_);
+    if (after.outcome == Outcome::kAbandoned) {
+      return StageResult::Abandoned();
+    }
+    if (!after.ok()) {
+      warnings_.push_back("the site could not be checked with the new file, which stays: " +
+                          after.error);
+      return StageResult::Ok();
+    }
+    if (!IsServerError(after.value)) {
+      return StageResult::Ok();
+    }
+    if (before.ok() && after.value == before.value) {
+      warnings_.push_back("the site answered " + std::to_string(after.value) +
+                          " before and after the upload; the new file stays");
+      return StageResult::Ok();
+    }
+    return RollBack(std::move(previous), after.value);
+  }
+
+  // A refused read is no proof that there is no file: only the server's plain word is.
+  Previous ReadPrevious() {
+    Previous got = session_.Read(publication_.target, keepGoing_);
+    if (got.outcome != Outcome::kFailed) {
+      return got;
+    }
+    if (LivePresence(keepGoing_) == Presence::kAbsent) {
+      return Previous::Ok(std::nullopt);
+    }
+    return Previous::Failed("reading " + publication_.where + " failed: " + got.error);
+  }
+
+  StageResult RollBack(Previous previous, long status) {
+    const std::string answered =
+        "the site answered " + std::to_string(status) + " with the new file; ";
+    if (!previous.ok()) {
+      return StageResult::Failed(
+          answered + "it stays, as the previous file could not be read: " + previous.error);
+    }
+    if (previous.value) {
+      failed_ = UploadFailure("the previous file");
+      const Result<> stored = session_.Store(temporary_, *previous.value, keepGoing_);
+      return Undone(stored.ok() ? Place() : GiveUp(stored),
+                    answered + "the previous file was put back",
+                    answered + "putting the previous file back failed: ");
+    }
+    Result<> removed = session_.Delete(publication_.target, keepGoing_);
+    if (removed.outcome == Outcome::kFailed) {
+      removed.error = "deleting " + publication_.where + " failed: " + removed.error;
+    }
+    return Undone(removed, answered + "the new file was removed, as there was none before",
+                  answered + "removing it failed: ");
+  }
+
+  static StageResult Undone(const StageResult& undo, std::string done, std::string failed) {
+    switch (undo.outcome) {
+      case Outcome::kOk:
+        return StageResult::Failed(std::move(done));
+      case Outcome::kAbandoned:
+        return StageResult::Abandoned();
+      case Outcome::kFailed:
+        break;
+    }
+    return StageResult::Failed(std::move(failed) + undo.error);
+  }
+
+  const Publication& publication_;
+  FileSession& session_;
+  const SiteCheck& check_;
+  std::vector<std::string>& warnings_;
+  const KeepGoing& keepGoing_;
+  const ServerPath temporary_;
+  const ServerPath aside_;
+  std::string failed_;  // how a failed upload begins its reason
+};
+
+}  // namespace
+
+StageResult Publish(const Publication& publication, FileSession& session, const SiteCheck& check,
+                    std::vector<std::string>& warnings, const KeepGoing& keepGoing) {
+  return Publisher(publication, session, check, warnings, keepGoing).Run();
+}
+
+}  // namespace palisor
