@@ -14,7 +14,7 @@
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
-#include "update/ConsoleHost.h"
+#include "update/ConsoleEvents.h"
 #include "update/RunLog.h"
 #include "update/RunUpdate.h"
 
@@ -47,20 +47,6 @@ constexpr std::string_view kExitStatus =
     "  2    usage error\n"
     "  130  interrupted (143 for SIGTERM, 129 for SIGHUP); the run is abandoned cleanly\n";
 
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void OnStopSignal(int signal) {
-  stopSignal = signal;
-}
-
-// The first stop signal abandons the run cleanly; a second one ends the process at once. A
-// reader that went away (`palisor-update | head -1`) must not kill the run half-way through
-// writing or uploading: output to it is simply lost.
-void InstallSignalHandlers() {
-  std::signal(SIGPIPE, SIG_IGN);
-  palisor::CatchStopSignals(OnStopSignal);
-}
-
 void WriteOut(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
@@ -82,15 +68,20 @@ void WarnWhenSettingsMissing() {
 }
 
 int RunOnce() {
-  InstallSignalHandlers();
+  // A reader that went away (`palisor-update | head -1`) must not kill the run half-way
+  // through writing or uploading: output to it is simply lost.
+  std::signal(SIGPIPE, SIG_IGN);
+  // The first stop signal abandons the run cleanly; a second one ends the process at once.
+  std::stop_source stop;
+  const palisor::StopOnSignals stopSignals(stop);
   palisor::Module1 state;
   WarnWhenSettingsMissing();
   palisor::LoadSettings(state);
 
-  palisor::ConsoleHost host(WriteOut, isatty(STDOUT_FILENO) == 1, [] { return stopSignal != 0; });
+  palisor::ConsoleEvents events(WriteOut, isatty(STDOUT_FILENO) == 1);
   palisor::Transfer transfer;
-  const palisor::RunReport report = palisor::RunUpdate(state, host, transfer);
-  host.Finish();
+  const palisor::RunReport report =
+      palisor::RunUpdate(state.settings, events, transfer, stop.get_token());
   if (const std::string why = palisor::RecordRun(report); !why.empty()) {
     WriteError("the run was not logged: " + why);
   }
@@ -107,7 +98,7 @@ int RunOnce() {
     case palisor::Outcome::kOk:
       return kExitOk;
     case palisor::Outcome::kAbandoned:
-      return kExitSignalBase + static_cast<int>(stopSignal);
+      return kExitSignalBase + stopSignals.received();
     case palisor::Outcome::kFailed:
       break;
   }

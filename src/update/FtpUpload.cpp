@@ -56,13 +56,13 @@ bool IsServerError(long status) {
 // One upload run's conversation with the server and the site.
 class Publication final {
  public:
-  Publication(const Settings& settings, Transfer& transfer, Host& host,
+  Publication(const Settings& settings, Transfer& transfer, std::stop_token stop,
               std::vector<std::string>& warnings)
       : upload_(UploadOf(settings)),
         linesSeparated_(ApacheReadsLines(settings.LINESEP)),
         checkUrl_(Trimmed(settings.CHECKURL)),
         transfer_(transfer),
-        keepGoing_([&host] { return host.ProcessEvents(); }),
+        keepGoing_([stop] { return !stop.stop_requested(); }),
         warnings_(warnings) {}
 
   StageResult Run() {
@@ -182,9 +182,9 @@ class Publication final {
 
 }  // namespace
 
-StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, Host& host,
+StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, std::stop_token stop,
                              std::vector<std::string>& warnings) {
-  return Publication(settings, transfer, host, warnings).Run();
+  return Publication(settings, transfer, std::move(stop), warnings).Run();
 }
 
 }  // namespace palisor

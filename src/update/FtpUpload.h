@@ -1,11 +1,11 @@
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
-#include "update/Host.h"
 #include "update/Outcome.h"
 
 namespace palisor {
@@ -18,7 +18,7 @@ inline constexpr const char* kKnownHostsFile = "palisor.known_hosts";
 // error it did not answer before, the previous file is put back and the stage fails. What the
 // user must hear of even when it worked (plain FTP, a host key recorded, a check not made) is
 // added to `warnings`.
-StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, Host& host,
+StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, std::stop_token stop,
                              std::vector<std::string>& warnings);
 
 }  // namespace palisor

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Transfer.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingEvents.h"
 #include "support/ScratchWorkingDir.h"
 #include "support/TestServers.h"
 #include "update/FtpUpload.h"
@@ -71,7 +71,7 @@ class PublishTest : public test::ScratchWorkingDir {
 
   fs::path Site() const { return home.path() / "public_html"; }
   std::string Live() const { return test::ReadBytes(Site() / ".htaccess"); }
-  StageResult Upload() { return UploadAccessFile(settings, transfer, host, warnings); }
+  StageResult Upload() { return UploadAccessFile(settings, transfer, events.token(), warnings); }
 
   Served Ftp(std::vector<std::string> options = {}) const {
     auto server = std::make_shared<test::FtpServer>(home.path(), kUser, kPassword, options);
@@ -91,7 +91,7 @@ class PublishTest : public test::ScratchWorkingDir {
   const test::TestCertificate stranger;
   Settings settings;
   Transfer transfer;
-  test::RecordingHost host;
+  test::RecordingEvents events;
   std::vector<std::string> warnings;
 };
 
@@ -231,7 +231,7 @@ TEST_F(PublishTest, EndingTheProgramMidUploadLeavesTheLiveFileAndNoTemporaryOne)
   test::WriteBytes("htaccess.txt", std::string(400'000, 'x'));
   const Served server = Ftp({"--upload-rate", "100000"});  // four seconds
   settings.SVNAME = server.address;
-  host.EndProgramAfter(500ms);
+  events.StopAfter(500ms);
 
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Upload().outcome, Outcome::kAbandoned);
