@@ -20,15 +20,10 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitSignalBase = 128;  // the shell's convention for "ended by signal n"
+constexpr std::string_view kProgram = "palisor-update";
 
-constexpr std::string_view kUsageLine =
-    "Usage: palisor-update [-h|--help] [--version] [--dir DIR]\n";
-
-constexpr std::string_view kDescription =
+constexpr std::string_view kUsage =
+    "Usage: palisor-update [-h|--help] [--version] [--dir DIR]\n"
     "\n"
     "Makes one Palisor update run in the current folder (or DIR): reads palisor.ini,\n"
     "downloads the enabled lists, writes the access file and, when the settings say so,\n"
@@ -53,8 +48,7 @@ void WriteOut(std::string_view text) {
 }
 
 void WriteError(std::string_view message) {
-  std::string line = "palisor-update: " + palisor::OneLine(message) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  palisor::PrintError(kProgram, message);
 }
 
 // A missing settings file means every default, as in the window; say so, naming the folder,
@@ -96,39 +90,20 @@ int RunOnce() {
   }
   switch (report.outcome) {
     case palisor::Outcome::kOk:
-      return kExitOk;
+      return palisor::kExitOk;
     case palisor::Outcome::kAbandoned:
-      return kExitSignalBase + stopSignals.received();
+      return palisor::kExitSignalBase + stopSignals.received();
     case palisor::Outcome::kFailed:
       break;
   }
-  return kExitFailed;
+  return palisor::kExitFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  const auto line = palisor::ParseCommandLine({argv + 1, argv + argc}, error);
-  if (!line) {
-    WriteError(error);
-    std::fputs("Try 'palisor-update --help'.\n", stderr);
-    return kExitUsage;
-  }
-  switch (line->request) {
-    case palisor::CommandLine::Request::kHelp:
-      WriteOut(std::string(kUsageLine) + std::string(kDescription) +
-               std::string(palisor::kCommonOptionsHelp) + std::string(kExitStatus));
-      return kExitOk;
-    case palisor::CommandLine::Request::kVersion:
-      WriteOut("palisor-update " PALISOR_VERSION "\n");
-      return kExitOk;
-    case palisor::CommandLine::Request::kStart:
-      break;
-  }
-  if (line->directory && !palisor::EnterFolder(*line->directory, error)) {
-    WriteError(error);
-    return kExitFailed;
+  if (const auto exitCode = palisor::TakeCommandLine(kProgram, argc, argv, kUsage, kExitStatus)) {
+    return *exitCode;
   }
   return RunOnce();
 }

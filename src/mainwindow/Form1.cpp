@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "dialogs/Dialog.h"
+#include "platform/qt/Fonts.h"
 #include "platform/qt/SystemTray.h"
 #include "platform/qt/Twips.h"
 #include "settings/SettingsFile.h"
@@ -44,10 +45,7 @@ QIcon ProgramIcon() {
 // "ＭＳ Ｐゴシック" 8.25 pt where it is installed, else the desktop's Japanese Gothic face.
 QFont ButtonFont() {
   QFont font;
-  font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                    QStringLiteral("IPAPGothic"), QStringLiteral("VL PGothic"),
-                    QStringLiteral("Noto Sans CJK JP"), QStringLiteral("TakaoPGothic"),
-                    QStringLiteral("IPAGothic"), QStringLiteral("Source Han Sans JP")});
+  font.setFamilies(JapaneseGothicFaces());
   font.setStyleHint(QFont::SansSerif);
   font.setPointSizeF(8.25);
   font.setWeight(QFont::Normal);

@@ -16,10 +16,6 @@
 namespace palisor {
 namespace {
 
-std::string Describe(const std::filesystem::path& path, int err) {
-  return path.string() + ": " + std::strerror(err);
-}
-
 std::string NormalisedPrefix(std::string_view charbf, bool joinWithoutSpace) {
   const std::string_view text = TrimSpaces(charbf);
   if (text.empty() || joinWithoutSpace) {
@@ -166,7 +162,7 @@ class Generation final {
   StageResult CopyUserFile(const char* name) {
     const std::filesystem::path path = NativePath(name);
     int err = 0;
-    auto reader = LineReader::Open(path, LineReader::Ends::kCrOrCrLf, err);
+    auto reader = LineReader::Open(path, err);
     if (!reader) {
       return StageResult::Ok();
     }
@@ -178,7 +174,7 @@ class Generation final {
         return StageResult::Ok();
       }
       if (got == LineReader::Result::kError) {
-        return StageResult::Failed(Describe(path, reader->error()));
+        return StageResult::Failed(DescribeError(path, reader->error()));
       }
       if (first) {
         DropByteOrderMark(line);

@@ -55,7 +55,7 @@ TEST(ConsoleEvents, TerminalRewritesTheCountInPlaceAtMostTenTimesASecond) {
   console.Advance(milliseconds(30));
   console.events.LinesWritten(4);
   console.Advance(milliseconds(10));
-  console.events.LinesWritten(5);  // held back, but must not be lost
+  console.events.LinesWritten(5);                  // held back, but must not be lost
   console.events.StageStarted({Stage::kSending});  // the line ends with the latest count
   console.Ended(Outcome::kOk, Stage::kSending);
   EXPECT_EQ(console.output, "解析中\n\r解析中(2件)\r解析中(5件)\r解析中(6件)\n送信中\n待機中\n");
