@@ -17,8 +17,9 @@ int main(int argc, char* argv[]) {
 
   palisor::Module1 state;
   palisor::Transfer transfer;
-  palisor::Form1 form(state, [&transfer](palisor::Module1& runState, palisor::Host& host) {
-    return palisor::RunUpdate(runState, host, transfer);
+  palisor::Form1 form(state, [&transfer](palisor::Settings& settings, palisor::RunEvents& events,
+                                         std::stop_token stop, const palisor::RunOptions& options) {
+    return palisor::RunUpdate(settings, events, transfer, std::move(stop), options);
   });
   const palisor::StopSignals stopSignals([&form] { form.close(); });
   form.show();

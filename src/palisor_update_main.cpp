@@ -14,21 +14,16 @@
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
-#include "update/ConsoleHost.h"
+#include "update/ConsoleEvents.h"
 #include "update/RunLog.h"
 #include "update/RunUpdate.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitSignalBase = 128;  // the shell's convention for "ended by signal n"
+constexpr std::string_view kProgram = "palisor-update";
 
-constexpr std::string_view kUsageLine =
-    "Usage: palisor-update [-h|--help] [--version] [--dir DIR]\n";
-
-constexpr std::string_view kDescription =
+constexpr std::string_view kUsage =
+    "Usage: palisor-update [-h|--help] [--version] [--dir DIR]\n"
     "\n"
     "Makes one Palisor update run in the current folder (or DIR): reads palisor.ini,\n"
     "downloads the enabled lists, writes the access file and, when the settings say so,\n"
@@ -47,28 +42,13 @@ constexpr std::string_view kExitStatus =
     "  2    usage error\n"
     "  130  interrupted (143 for SIGTERM, 129 for SIGHUP); the run is abandoned cleanly\n";
 
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void OnStopSignal(int signal) {
-  stopSignal = signal;
-}
-
-// The first stop signal abandons the run cleanly; a second one ends the process at once. A
-// reader that went away (`palisor-update | head -1`) must not kill the run half-way through
-// writing or uploading: output to it is simply lost.
-void InstallSignalHandlers() {
-  std::signal(SIGPIPE, SIG_IGN);
-  palisor::CatchStopSignals(OnStopSignal);
-}
-
 void WriteOut(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
 
 void WriteError(std::string_view message) {
-  std::string line = "palisor-update: " + palisor::OneLine(message) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  palisor::PrintError(kProgram, message);
 }
 
 // A missing settings file means every default, as in the window; say so, naming the folder,
@@ -82,15 +62,20 @@ void WarnWhenSettingsMissing() {
 }
 
 int RunOnce() {
-  InstallSignalHandlers();
+  // A reader that went away (`palisor-update | head -1`) must not kill the run half-way
+  // through writing or uploading: output to it is simply lost.
+  std::signal(SIGPIPE, SIG_IGN);
+  // The first stop signal abandons the run cleanly; a second one ends the process at once.
+  std::stop_source stop;
+  const palisor::StopOnSignals stopSignals(stop);
   palisor::Module1 state;
   WarnWhenSettingsMissing();
   palisor::LoadSettings(state);
 
-  palisor::ConsoleHost host(WriteOut, isatty(STDOUT_FILENO) == 1, [] { return stopSignal != 0; });
+  palisor::ConsoleEvents events(WriteOut, isatty(STDOUT_FILENO) == 1);
   palisor::Transfer transfer;
-  const palisor::RunReport report = palisor::RunUpdate(state, host, transfer);
-  host.Finish();
+  const palisor::RunReport report =
+      palisor::RunUpdate(state.settings, events, transfer, stop.get_token());
   if (const std::string why = palisor::RecordRun(report); !why.empty()) {
     WriteError("the run was not logged: " + why);
   }
@@ -105,39 +90,20 @@ int RunOnce() {
   }
   switch (report.outcome) {
     case palisor::Outcome::kOk:
-      return kExitOk;
+      return palisor::kExitOk;
     case palisor::Outcome::kAbandoned:
-      return kExitSignalBase + static_cast<int>(stopSignal);
+      return palisor::kExitSignalBase + stopSignals.received();
     case palisor::Outcome::kFailed:
       break;
   }
-  return kExitFailed;
+  return palisor::kExitFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  const auto line = palisor::ParseCommandLine({argv + 1, argv + argc}, error);
-  if (!line) {
-    WriteError(error);
-    std::fputs("Try 'palisor-update --help'.\n", stderr);
-    return kExitUsage;
-  }
-  switch (line->request) {
-    case palisor::CommandLine::Request::kHelp:
-      WriteOut(std::string(kUsageLine) + std::string(kDescription) +
-               std::string(palisor::kCommonOptionsHelp) + std::string(kExitStatus));
-      return kExitOk;
-    case palisor::CommandLine::Request::kVersion:
-      WriteOut("palisor-update " PALISOR_VERSION "\n");
-      return kExitOk;
-    case palisor::CommandLine::Request::kStart:
-      break;
-  }
-  if (line->directory && !palisor::EnterFolder(*line->directory, error)) {
-    WriteError(error);
-    return kExitFailed;
+  if (const auto exitCode = palisor::TakeCommandLine(kProgram, argc, argv, kUsage, kExitStatus)) {
+    return *exitCode;
   }
   return RunOnce();
 }

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "platform/qt/Fonts.h"
 #include "platform/qt/Twips.h"
 
 namespace palisor {
@@ -61,10 +62,7 @@ void SizeClientInTwips(QWidget* window, int width, int height) {
 }
 
 QFont GothicFont(double points, bool bold) {
-  return FontFromFaces({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                        QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
-                        QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")},
-                       points, bold);
+  return FontFromFaces(JapaneseGothicFaces(), points, bold);
 }
 
 QFont ArialFont(double points, bool bold) {

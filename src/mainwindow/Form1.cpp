@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "dialogs/Dialog.h"
+#include "platform/qt/Fonts.h"
 #include "platform/qt/SystemTray.h"
 #include "platform/qt/Twips.h"
 #include "settings/SettingsFile.h"
@@ -44,10 +45,7 @@ QIcon ProgramIcon() {
 // "ＭＳ Ｐゴシック" 8.25 pt where it is installed, else the desktop's Japanese Gothic face.
 QFont ButtonFont() {
   QFont font;
-  font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                    QStringLiteral("IPAPGothic"), QStringLiteral("VL PGothic"),
-                    QStringLiteral("Noto Sans CJK JP"), QStringLiteral("TakaoPGothic"),
-                    QStringLiteral("IPAGothic"), QStringLiteral("Source Han Sans JP")});
+  font.setFamilies(JapaneseGothicFaces());
   font.setStyleHint(QFont::SansSerif);
   font.setPointSizeF(8.25);
   font.setWeight(QFont::Normal);
@@ -80,7 +78,7 @@ Form1::Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray)
                  : std::make_unique<SystemTray>(ProgramIcon(), QString::fromUtf8(kProductName))),
       countdown_(state_, *this),
       dock_(*tray_, *this),
-      runThread_(*this, [this](const RunReport& report) { RunEnded(report); }) {
+      runThread_(*this) {
   BuildControls();
   ConnectControls();
 
@@ -161,21 +159,23 @@ void Form1::SetCaption(std::string_view caption) {
   setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
 }
 
-void Form1::EnableButton(RunButton button, bool enabled) {
-  switch (button) {
-    case RunButton::kCommand1:
-      command1_->setEnabled(enabled);
-      return;
-    case RunButton::kCommand3:
-      command3_->setEnabled(enabled);
-      return;
-    case RunButton::kCommand4:
-      command4_->setEnabled(enabled);
-      return;
-    case RunButton::kCommand5:
-      command5_->setEnabled(enabled);
-      return;
+void Form1::EnableRunButtons(bool enabled) {
+  for (QPushButton* button : {command1_, command3_, command4_, command5_}) {
+    button->setEnabled(enabled);
   }
+}
+
+void Form1::RunStarted() {
+  SetTimerInterval(kTimerStopped);
+  EnableRunButtons(false);
+}
+
+void Form1::StageStarted(const StageReached& stage) {
+  SetCaption(StageName(stage));
+}
+
+void Form1::LinesWritten(std::uint64_t count) {
+  SetCaption(AnalysingCaption(count));
 }
 
 void Form1::SetTimerInterval(int milliseconds) {
@@ -194,16 +194,13 @@ int Form1::TimerInterval() const {
   return timer1_->interval();
 }
 
-bool Form1::ProcessEvents() {
-  return !ending_;
-}
-
 void Form1::RunUpdateNow() {
   if (!ending_ && !runThread_.Running()) {
     // Logged on the run's thread, so a run that 終了 abandons is logged too, after the
     // window has gone; logError_ is read only once the thread has been joined.
-    runThread_.Start(state_, [this](Module1& runState, Host& host) {
-      const RunReport report = run_(runState, host);
+    runThread_.Start(state_.settings, [this](Settings& settings, RunEvents& events,
+                                             std::stop_token stop, const RunOptions& options) {
+      const RunReport report = run_(settings, events, std::move(stop), options);
       logError_ = RecordRun(report);
       return report;
     });
@@ -223,7 +220,12 @@ void Form1::OpenSettings() {
 }
 
 void Form1::RunEnded(const RunReport& report) {
+  if (const auto caption = ClosingCaption(report)) {
+    SetCaption(*caption);
+  }
+  EnableRunButtons(true);
   state_.secondsLeft = state_.settings.TMINT;
+  SetTimerInterval(kTimerTicking);
   std::string toolTip = LastRunToolTip(report, LocalTimeText(std::chrono::system_clock::now()));
   if (!logError_.empty()) {
     toolTip += "\n" + std::string(kRunLogFile) + ": " + logError_;

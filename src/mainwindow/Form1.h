@@ -14,7 +14,7 @@
 #include "mainwindow/TrayDock.h"
 #include "platform/qt/Tray.h"
 #include "settings/Settings.h"
-#include "update/Host.h"
+#include "update/RunEvents.h"
 
 class QPushButton;
 class QTimer;
@@ -23,12 +23,12 @@ namespace palisor {
 
 // The program's window: one row of six buttons, the caption as its status line, the
 // countdown timer and the way to the notification area.
-class Form1 final : public QWidget, public Host, public CountdownWindow, private TrayWindow {
+class Form1 final : public QWidget, public CountdownWindow, private RunEvents, private TrayWindow {
   Q_OBJECT
 
  public:
   // One whole update run hosted by this window (the program passes RunUpdate). It runs on
-  // a thread of its own and reaches the window only through `host`.
+  // a thread of its own and reaches the window only through the events it tells.
   using UpdateRun = RunThread::Run;
 
   // Prepares the tray, loads the settings and starts the countdown; the caller shows the
@@ -38,12 +38,9 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   Form1(const Form1&) = delete;
   Form1& operator=(const Form1&) = delete;
 
-  // The update run's view of the window (Host) and the countdown's (CountdownWindow).
+  // The countdown's view of the window.
   void SetCaption(std::string_view caption) override;
-  void EnableButton(RunButton button, bool enabled) override;
   void SetTimerInterval(int milliseconds) override;
-  // Whether the program goes on.
-  bool ProcessEvents() override;
   int TimerInterval() const override;
   // Starts a run unless one is going; returns at once.
   void RunUpdateNow() override;
@@ -58,6 +55,15 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   void HideWindow() override;
   void ShowWindowNormal() override;
 
+  // What a run tells, on the window's thread: the caption, the four buttons a run locks and
+  // the countdown follow it.
+  void RunStarted() override;
+  void StageStarted(const StageReached& stage) override;
+  void LinesWritten(std::uint64_t count) override;
+  // Also shows the run's outcome in the tooltips, and a failure from the tray.
+  void RunEnded(const RunReport& report) override;
+  void EnableRunButtons(bool enabled);
+
   void BuildControls();
   QPushButton* AddButton(const char* name, int leftTwips, int widthTwips, const QString& caption,
                          const QString& toolTip);
@@ -66,8 +72,6 @@ class Form1 final : public QWidget, public Host, public CountdownWindow, private
   // Ends the program at once; a run in progress is asked to stop and gives up within a
   // moment, leaving the output file and the site as they were or wholly replaced.
   void EndProgram();
-  // Shows the run's outcome in the tooltips, and a failure from the tray.
-  void RunEnded(const RunReport& report);
 
   Module1& state_;
   UpdateRun run_;

@@ -1,89 +1,39 @@
 #include "mainwindow/RunThread.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
-#include <string>
 #include <utility>
 
 #include <QTimer>
 
 namespace palisor {
-namespace {
 
-constexpr int kWakeSignal = SIGUSR1;
-constexpr std::chrono::milliseconds kWakeInterval{20};
+RunThread::RunThread(RunEvents& window) : window_(window) {}
 
-extern "C" void IgnoreWake(int) {}
-
-// A handler without SA_RESTART: the signal makes a waiting poll() return early, and
-// libcurl then asks whether to go on.
-void InstallWakeHandler() {
-  static const bool installed = [] {
-    struct sigaction action = {};
-    action.sa_handler = IgnoreWake;
-    sigemptyset(&action.sa_mask);
-    return sigaction(kWakeSignal, &action, nullptr) == 0;
-  }();
-  static_cast<void>(installed);
-}
-
-}  // namespace
-
-RunThread::RunThread(Host& window, Finished finished)
-    : window_(window), finished_(std::move(finished)) {
-  InstallWakeHandler();
-  waker_.setInterval(kWakeInterval);
-  QObject::connect(&waker_, &QTimer::timeout, &relay_, [this] { Wake(); });
-}
-
-RunThread::~RunThread() {
-  Stop();
-  while (thread_.joinable() && !returned_) {
-    std::this_thread::sleep_for(kWakeInterval);
-    Wake();
-  }
-  if (thread_.joinable()) {
-    thread_.join();
-  }
-}
+RunThread::~RunThread() = default;  // the thread is asked to stop and joined
 
 void RunThread::Stop() {
-  stopping_ = true;
-  if (running_) {
-    Wake();
-    waker_.start();
-  }
+  thread_.request_stop();
 }
 
-void RunThread::Wake() {
-  if (thread_.joinable() && !returned_) {
-    pthread_kill(thread_.native_handle(), kWakeSignal);
-  }
-}
-
-void RunThread::Start(const Module1& state, Run run) {
-  runState_ = state;
+void RunThread::Start(const Settings& settings, Run run) {
+  runSettings_ = settings;
   {
     const std::lock_guard lock(mutex_);
     takenGeneration_ = publishedGeneration_;
   }
-  stopping_ = false;
-  returned_ = false;
   running_ = true;
-  thread_ = std::thread([this, run = std::move(run)] {
-    const RunReport report = run(runState_, *this);
-    returned_ = true;
+  thread_ = std::jthread([this, run = std::move(run)](std::stop_token stop) {
+    RunOptions options;
+    options.confirmedSettings = [this](Settings& s) { TakeConfirmedSettings(s); };
+    const RunReport report = run(runSettings_, *this, std::move(stop), options);
     Post([this, report] { End(report); });
   });
 }
 
 void RunThread::End(const RunReport& report) {
   thread_.join();
-  waker_.stop();
   running_ = false;
-  finished_(report);
+  window_.RunEnded(report);
 }
 
 void RunThread::PublishSettings(const Settings& settings) {
@@ -92,7 +42,7 @@ void RunThread::PublishSettings(const Settings& settings) {
   ++publishedGeneration_;
 }
 
-void RunThread::RefreshSettings(Settings& settings) {
+void RunThread::TakeConfirmedSettings(Settings& settings) {
   const std::lock_guard lock(mutex_);
   if (takenGeneration_ != publishedGeneration_) {
     settings = published_;
@@ -100,27 +50,39 @@ void RunThread::RefreshSettings(Settings& settings) {
   }
 }
 
-void RunThread::SetCaption(std::string_view caption) {
+void RunThread::RunStarted() {
+  Post([this] { window_.RunStarted(); });
+}
+
+void RunThread::StageStarted(const StageReached& stage) {
+  {
+    const std::lock_guard lock(mutex_);
+    pacer_.OfferStage();
+  }
+  Post([this, stage] { window_.StageStarted(stage); });
+}
+
+void RunThread::LinesWritten(std::uint64_t count) {
   CaptionPacer::Action action;
   CaptionPacer::Clock::time_point due;
   {
     const std::lock_guard lock(mutex_);
-    // Reading the clock for each of a million lines would cost more than all else here.
+    // Reading the clock for each of a million entries would cost more than all else here.
     const auto now =
         pacer_.holding() ? CaptionPacer::Clock::time_point{} : CaptionPacer::Clock::now();
-    action = pacer_.Offer(caption, now);
+    action = pacer_.OfferCount(count, now);
     due = pacer_.due();
   }
   switch (action) {
     case CaptionPacer::Action::kShowNow:
-      Post([this, text = std::string(caption)] { window_.SetCaption(text); });
+      Post([this, count] { window_.LinesWritten(count); });
       return;
     case CaptionPacer::Action::kHeldFirst:
       Post([this, due] {
         const auto wait =
             std::chrono::ceil<std::chrono::milliseconds>(due - CaptionPacer::Clock::now());
         QTimer::singleShot(std::max(wait, std::chrono::milliseconds(0)), &relay_,
-                           [this] { ShowHeldCaption(); });
+                           [this] { ShowHeldCount(); });
       });
       return;
     case CaptionPacer::Action::kHeld:
@@ -128,23 +90,24 @@ void RunThread::SetCaption(std::string_view caption) {
   }
 }
 
-void RunThread::ShowHeldCaption() {
-  std::optional<std::string> held;
+// The window hears of the end once the thread is done (End); the caption left standing
+// replaces any count not yet shown.
+void RunThread::RunEnded(const RunReport& report) {
+  if (ClosingCaption(report)) {
+    const std::lock_guard lock(mutex_);
+    pacer_.OfferStage();
+  }
+}
+
+void RunThread::ShowHeldCount() {
+  std::optional<std::uint64_t> held;
   {
     const std::lock_guard lock(mutex_);
     held = pacer_.Release(CaptionPacer::Clock::now());
   }
   if (held) {
-    window_.SetCaption(*held);
+    window_.LinesWritten(*held);
   }
-}
-
-void RunThread::EnableButton(RunButton button, bool enabled) {
-  Post([this, button, enabled] { window_.EnableButton(button, enabled); });
-}
-
-void RunThread::SetTimerInterval(int milliseconds) {
-  Post([this, milliseconds] { window_.SetTimerInterval(milliseconds); });
 }
 
 void RunThread::Post(std::function<void()> call) {

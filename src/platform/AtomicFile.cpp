@@ -12,6 +12,8 @@
 #include <ctime>
 #include <utility>
 
+#include "platform/Paths.h"
+
 namespace palisor {
 namespace {
 
@@ -20,10 +22,6 @@ constexpr std::size_t kBufferSize = 1 << 16;
 constexpr int kWaitSliceMs = 50;
 
 using Clock = std::chrono::steady_clock;
-
-std::string Describe(const std::filesystem::path& path, int err) {
-  return path.string() + ": " + std::strerror(err);
-}
 
 // Where the bytes really go: a symbolic link is followed, a relative link against its folder,
 // also when its target does not exist yet, so the link itself is never replaced.
@@ -81,7 +79,7 @@ int OpenInPlace(const std::filesystem::path& target, const struct stat& existing
   if (fd < 0 && errno == ENXIO && S_ISFIFO(existing.st_mode)) {
     error = target.string() + ": no program is reading this FIFO";
   } else if (fd < 0) {
-    error = Describe(target, errno);
+    error = DescribeError(target, errno);
   }
   return fd;
 }
@@ -108,7 +106,7 @@ std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target, 
   }
   const auto real = ResolveLinks(target);
   if (exists && ::access(real.c_str(), W_OK) != 0) {
-    error = Describe(real, errno);
+    error = DescribeError(real, errno);
     return std::nullopt;
   }
 
@@ -117,7 +115,7 @@ std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target, 
   std::string name = pattern.string();
   const int fd = ::mkstemp(name.data());
   if (fd < 0) {
-    error = Describe(pattern, errno);
+    error = DescribeError(pattern, errno);
     return std::nullopt;
   }
   ::fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -265,7 +263,7 @@ bool AtomicFile::SyncFolder() {
   }
   const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
   if (!synced) {
-    failure_ = Describe(folder, errno);
+    failure_ = DescribeError(folder, errno);
   }
   ::close(fd);
   return synced;
@@ -273,7 +271,7 @@ bool AtomicFile::SyncFolder() {
 
 void AtomicFile::Fail(int err) {
   if (failure_.empty()) {
-    failure_ = Describe(target_, err);
+    failure_ = DescribeError(target_, err);
   }
 }
 

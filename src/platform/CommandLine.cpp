@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "platform/Paths.h"
 
 namespace palisor {
 namespace {
@@ -32,7 +36,7 @@ bool MakeFolders(const std::filesystem::path& dir, std::string& error) {
   for (const auto& part : dir) {
     made /= part;
     if (::mkdir(made.c_str(), kNewFolderMode) != 0 && errno != EEXIST) {
-      error = made.string() + ": " + std::strerror(errno);
+      error = DescribeError(made, errno);
       return false;
     }
   }
@@ -97,6 +101,43 @@ bool EnterFolder(std::string_view dir, std::string& error) {
     return false;
   }
   return true;
+}
+
+void PrintError(std::string_view program, std::string_view text) {
+  std::string line = std::string(program) + ": " + std::string(text);
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  std::replace(line.begin(), line.end(), '\r', ' ');
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::optional<int> TakeCommandLine(std::string_view program, int argc, char** argv,
+                                   std::string_view helpBefore, std::string_view helpAfter) {
+  std::string error;
+  const auto line = ParseCommandLine({argv + 1, argv + argc}, error);
+  if (!line) {
+    PrintError(program, error);
+    std::fprintf(stderr, "Try '%.*s --help'.\n", static_cast<int>(program.size()), program.data());
+    return kExitUsage;
+  }
+  switch (line->request) {
+    case CommandLine::Request::kHelp:
+      std::fputs(
+          (std::string(helpBefore) + std::string(kCommonOptionsHelp) + std::string(helpAfter))
+              .c_str(),
+          stdout);
+      return kExitOk;
+    case CommandLine::Request::kVersion:
+      std::printf("%.*s " PALISOR_VERSION "\n", static_cast<int>(program.size()), program.data());
+      return kExitOk;
+    case CommandLine::Request::kStart:
+      break;
+  }
+  if (line->directory && !EnterFolder(*line->directory, error)) {
+    PrintError(program, error);
+    return kExitFailed;
+  }
+  return std::nullopt;
 }
 
 }  // namespace palisor

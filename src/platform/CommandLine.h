@@ -7,6 +7,12 @@
 
 namespace palisor {
 
+// The exit statuses both programs share.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitSignalBase = 128;  // the shell's convention for "ended by signal n"
+
 // The options both programs take: [-h|--help] [--version] [--dir DIR].
 struct CommandLine {
   enum class Request { kStart, kHelp, kVersion };
@@ -26,6 +32,16 @@ inline constexpr std::string_view kCommonOptionsHelp =
 // --dir without its folder or a second --dir is a usage error, described in `error`.
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string_view>& arguments,
                                             std::string& error);
+
+// What both programs do with their arguments first: --help prints `helpBefore`, the shared
+// options' lines and `helpAfter`; --version prints the version; a usage error and a --dir
+// that cannot be entered are told on standard error as "PROGRAM: ..." lines. Nothing when
+// the program is to go on, else the status to exit with.
+std::optional<int> TakeCommandLine(std::string_view program, int argc, char** argv,
+                                   std::string_view helpBefore, std::string_view helpAfter = {});
+
+// "PROGRAM: text" on standard error, the text on one line.
+void PrintError(std::string_view program, std::string_view text);
 
 // `dir` with a leading "~/" (or a lone "~") taken as the home folder; empty, with the reason in
 // `error`, when the home folder is unknown.

@@ -11,14 +11,14 @@
 
 namespace palisor {
 
-std::optional<LineReader> LineReader::Open(const std::filesystem::path& path, Ends ends, int& error,
+std::optional<LineReader> LineReader::Open(const std::filesystem::path& path, int& error,
                                            std::size_t chunkSize) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error = errno;
     return std::nullopt;
   }
-  LineReader reader(fd, ends, std::max<std::size_t>(chunkSize, 1));
+  LineReader reader(fd, std::max<std::size_t>(chunkSize, 1));
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
     error = errno;
@@ -32,12 +32,11 @@ std::optional<LineReader> LineReader::Open(const std::filesystem::path& path, En
   return reader;
 }
 
-LineReader::LineReader(int fd, Ends ends, std::size_t chunkSize)
-    : fd_(fd), ends_(ends), chunkSize_(chunkSize), buffer_(2 * chunkSize, '\0') {}
+LineReader::LineReader(int fd, std::size_t chunkSize)
+    : fd_(fd), chunkSize_(chunkSize), buffer_(2 * chunkSize, '\0') {}
 
 LineReader::LineReader(LineReader&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
-      ends_(other.ends_),
       chunkSize_(other.chunkSize_),
       buffer_(std::move(other.buffer_)),
       begin_(other.begin_),
@@ -51,18 +50,9 @@ LineReader::~LineReader() {
   }
 }
 
-// The next byte at or after `from` that ends a line. A plain scan: find_first_of would search
-// the set of line ends once for every byte.
+// The next byte at or after `from` that ends a line: a CR, alone or before an LF.
 std::size_t LineReader::FindLineEnd(std::string_view data, std::size_t from) const {
-  if (ends_ == Ends::kCrOrCrLf) {
-    return data.find('\r', from);
-  }
-  for (std::size_t i = from; i < data.size(); ++i) {
-    if (data[i] == '\r' || data[i] == '\n') {
-      return i;
-    }
-  }
-  return std::string_view::npos;
+  return data.find('\r', from);
 }
 
 LineReader::Result LineReader::Next(std::string_view& line) {

@@ -8,19 +8,15 @@
 
 namespace palisor {
 
-// Reads a file line by line through one reusable buffer, so a list of a million lines costs
-// no allocation per line. A last line without a line end is a line too; an empty file has
-// no lines.
+// Reads one of the user's own text files line by line through one reusable buffer: a CR or a
+// CR LF ends a line, a lone LF stays inside it. A last line without a line end is a line
+// too; an empty file has no lines.
 class LineReader final {
  public:
-  enum class Ends {
-    kCrOrCrLf,  // the user's own text files: a lone LF stays inside the line
-    kAny,       // downloaded lists: CR LF, a lone LF and a lone CR each end one line
-  };
   enum class Result { kLine, kEnd, kError };
 
   // Fails, with errno in `error`, when the file cannot be opened or is a directory.
-  static std::optional<LineReader> Open(const std::filesystem::path& path, Ends ends, int& error,
+  static std::optional<LineReader> Open(const std::filesystem::path& path, int& error,
                                         std::size_t chunkSize = 1 << 16);
 
   LineReader(LineReader&& other) noexcept;
@@ -34,13 +30,12 @@ class LineReader final {
   int error() const { return error_; }
 
  private:
-  LineReader(int fd, Ends ends, std::size_t chunkSize);
+  LineReader(int fd, std::size_t chunkSize);
   std::size_t FindLineEnd(std::string_view data, std::size_t from) const;
   // Moves the unread bytes to the front and reads more; `scanFrom` follows the move.
   bool Fill(std::size_t& scanFrom);
 
   int fd_ = -1;
-  Ends ends_;
   std::size_t chunkSize_;
   std::string buffer_;
   std::size_t begin_ = 0;  // first unread byte

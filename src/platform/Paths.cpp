@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 
+#include <cstring>
 #include <string>
 
 namespace palisor {
@@ -12,6 +13,10 @@ std::filesystem::path NativePath(std::string_view path) {
     }
   }
   return std::filesystem::path(native).lexically_normal();
+}
+
+std::string DescribeError(const std::filesystem::path& path, int err) {
+  return path.string() + ": " + std::strerror(err);
 }
 
 }  // namespace palisor

@@ -1,8 +1,6 @@
 #include "update/AccessFile.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -17,10 +15,6 @@
 
 namespace palisor {
 namespace {
-
-std::string Describe(const std::filesystem::path& path, int err) {
-  return path.string() + ": " + std::strerror(err);
-}
 
 std::string NormalisedPrefix(std::string_view charbf, bool joinWithoutSpace) {
   const std::string_view text = TrimSpaces(charbf);
@@ -71,11 +65,12 @@ class Generation final {
  public:
   // The settings are copied: the settings dialog stays usable during a run, and confirming
   // it must not change the format halfway through the file.
-  Generation(AtomicFile& out, Settings& record, Host& host)
+  Generation(AtomicFile& out, Settings& record, RunEvents& events, std::stop_token stop)
       : out_(out),
         record_(record),
         settings_(record),
-        host_(host),
+        events_(events),
+        stop_(std::move(stop)),
         meter_(settings_.LINESEP),
         perLine_(PerLineFor(settings_)) {}
 
@@ -167,7 +162,7 @@ class Generation final {
   StageResult CopyUserFile(const char* name) {
     const std::filesystem::path path = NativePath(name);
     int err = 0;
-    auto reader = LineReader::Open(path, LineReader::Ends::kCrOrCrLf, err);
+    auto reader = LineReader::Open(path, err);
     if (!reader) {
       return StageResult::Ok();
     }
@@ -179,12 +174,12 @@ class Generation final {
         return StageResult::Ok();
       }
       if (got == LineReader::Result::kError) {
-        return StageResult::Failed(Describe(path, reader->error()));
+        return StageResult::Failed(DescribeError(path, reader->error()));
       }
       if (first) {
         DropByteOrderMark(line);
       }
-      if (!host_.ProcessEvents()) {
+      if (stop_.stop_requested()) {
         return StageResult::Abandoned();
       }
       if (const std::size_t tooLong = meter_.WroteUserLine(line); tooLong != 0) {
@@ -378,15 +373,15 @@ class Generation final {
       case Written::kDropped:
         return StageResult::Ok();
       case Written::kGathered:
-        return host_.ProcessEvents() ? StageResult::Ok() : StageResult::Abandoned();
+        return stop_.stop_requested() ? StageResult::Abandoned() : StageResult::Ok();
       case Written::kWritten:
         break;
     }
     ++lineNo_;
-    if (!host_.ProcessEvents()) {
+    if (stop_.stop_requested()) {
       return StageResult::Abandoned();
     }
-    host_.SetCaption(ProgressCaption());
+    events_.LinesWritten(linesWritten());
     return StageResult::Ok();
   }
 
@@ -489,18 +484,6 @@ class Generation final {
 
   bool CapReached() const { return lineNo_ > settings_.LISTMAX; }
 
-  // "解析中(" n "件)", composed in place: it is shown after every one of maybe a million lines.
-  std::string_view ProgressCaption() {
-    static constexpr std::string_view kOpen = "解析中(";
-    static constexpr std::string_view kClose = "件)";
-    char* const first = caption_.data();
-    char* const last = first + caption_.size();
-    char* p = std::copy(kOpen.begin(), kOpen.end(), first);
-    p = std::to_chars(p, last, lineNo_).ptr;
-    p = std::copy(kClose.begin(), kClose.end(), p);
-    return {first, static_cast<std::size_t>(p - first)};
-  }
-
   // The write error sticks in the output file; committing reports it and removes the temporary.
   StageResult OutputFailed() {
     std::string error;
@@ -511,7 +494,8 @@ class Generation final {
   AtomicFile& out_;
   Settings& record_;
   Settings settings_;
-  Host& host_;
+  RunEvents& events_;
+  std::stop_token stop_;
   ApacheLineMeter meter_;
   std::int32_t perLine_;
   // 64 bits: LISTMAX may be the largest 32-bit number, and the count goes one past it.
@@ -522,22 +506,22 @@ class Generation final {
   std::int32_t entriesOnLine_ = 0;
   std::size_t lineLength_ = 0;  // its bytes so far, without the suffix
   std::string_view lineSuffix_;
-  std::array<char, 48> caption_{};
   std::vector<RunReport::SkippedLines> skipped_;
   std::vector<std::string> cutByCap_;  // names of the lists LISTMAX cut short or left out
 };
 
 }  // namespace
 
-StageResult WriteAccessFile(GroupLists lists, Settings& settings, Host& host, RunReport* report,
+StageResult WriteAccessFile(GroupLists lists, Settings& settings, RunEvents& events,
+                            std::stop_token stop, RunReport* report,
                             std::chrono::milliseconds outputStallLimit) {
   std::string error;
   auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
   if (!out) {
     return StageResult::Failed(error);
   }
-  out->LimitWaits(outputStallLimit, [&host] { return host.ProcessEvents(); });
-  Generation generation(*out, settings, host);
+  out->LimitWaits(outputStallLimit, [stop] { return !stop.stop_requested(); });
+  Generation generation(*out, settings, events, stop);
   StageResult result = generation.Run(lists);
   if (report != nullptr) {
     report->skipped = std::move(generation.skipped());

@@ -2,28 +2,19 @@
 
 #include <utility>
 
-#include "update/ConsoleHost.h"
-
 namespace palisor {
 
-CaptionPacer::Action CaptionPacer::Offer(std::string_view caption, Clock::time_point now) {
-  if (!IsProgressCaption(caption)) {
-    held_.reset();  // a stage's caption replaces any count not yet shown
-    return Action::kShowNow;
-  }
+CaptionPacer::Action CaptionPacer::OfferCount(std::uint64_t count, Clock::time_point now) {
   if (!held_ && now >= due()) {
     lastShown_ = now;
     return Action::kShowNow;
   }
-  if (held_) {
-    held_->assign(caption);  // in place: this happens for nearly every line
-    return Action::kHeld;
-  }
-  held_.emplace(caption);
-  return Action::kHeldFirst;
+  const bool first = !held_;
+  held_ = count;
+  return first ? Action::kHeldFirst : Action::kHeld;
 }
 
-std::optional<std::string> CaptionPacer::Release(Clock::time_point now) {
+std::optional<std::uint64_t> CaptionPacer::Release(Clock::time_point now) {
   if (!held_) {
     return std::nullopt;
   }

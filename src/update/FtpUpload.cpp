@@ -63,7 +63,7 @@ Result<std::string> ReadLocalFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, Host& host,
+StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, std::stop_token stop,
                              std::vector<std::string>& warnings) {
   if (!ApacheReadsLines(settings.LINESEP)) {
     return StageResult::Failed(
@@ -104,7 +104,7 @@ StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, Host&
       return transfer.Check(checkUrl, keepGoing);
     };
   }
-  const KeepGoing keepGoing = [&host] { return host.ProcessEvents(); };
+  const KeepGoing keepGoing = [&stop] { return !stop.stop_requested(); };
   return Publish(publication, *session, check, warnings, keepGoing);
 }
 

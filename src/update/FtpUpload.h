@@ -1,11 +1,11 @@
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
-#include "update/Host.h"
 #include "update/Outcome.h"
 
 namespace palisor {
@@ -16,7 +16,7 @@ inline constexpr const char* kKnownHostsFile = "palisor.known_hosts";
 // Publishes LCFILE as SVPATH + "/" + SVFILE on SVNAME, logged in as SVUSER / SVPSWD, as
 // Publish does, asking CHECKURL when it is set. What the user must hear of even when it
 // worked (plain FTP, a host key recorded, a check not made) is added to `warnings`.
-StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, Host& host,
+StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, std::stop_token stop,
                              std::vector<std::string>& warnings);
 
 }  // namespace palisor

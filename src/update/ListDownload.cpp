@@ -44,8 +44,8 @@ std::string ListAddress(const Settings& s, std::size_t row) {
   return *urls[row - kFirstProxyRow];
 }
 
-Result<std::string> FetchList(Transfer& transfer, std::string_view address, Host& host) {
-  return transfer.Get(TrimSpaces(address), [&host] { return host.ProcessEvents(); });
+Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop) {
+  return transfer.Get(TrimSpaces(address), [stop] { return !stop.stop_requested(); });
 }
 
 }  // namespace palisor

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <array>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
-#include "update/Host.h"
 
 namespace palisor {
 
@@ -31,6 +31,6 @@ bool ListEnabled(const Settings& settings, std::size_t row);
 std::string ListAddress(const Settings& settings, std::size_t row);
 
 // Downloads one list: the address without its surrounding spaces, the whole body as bytes.
-Result<std::string> FetchList(Transfer& transfer, std::string_view address, Host& host);
+Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop);
 
 }  // namespace palisor

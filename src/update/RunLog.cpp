@@ -21,13 +21,13 @@ constexpr std::string_view kInterruptedWritten =
 // By the upload the output file has been replaced; only the site's copy is in doubt.
 constexpr std::string_view kInterruptedSending =
     "interrupted while sending; the output file was written, the upload may not have finished";
-constexpr std::string_view kStageSending = "送信中";
 
 std::string_view InterruptedReason(const RunReport& report) {
   if (!report.outputWritten) {
     return kInterrupted;
   }
-  return report.stage == kStageSending ? kInterruptedSending : kInterruptedWritten;
+  return report.stage && report.stage->stage == Stage::kSending ? kInterruptedSending
+                                                                : kInterruptedWritten;
 }
 
 std::string SystemError(std::string_view what, const std::filesystem::path& file) {
@@ -50,6 +50,10 @@ std::string DropOlderHalf(const std::filesystem::path& file, std::uintmax_t size
     return error.empty() ? "cannot write " + file.string() : error;
   }
   return {};
+}
+
+std::string StageText(const RunReport& report) {
+  return report.stage ? std::string(StageName(*report.stage)) : std::string();
 }
 
 }  // namespace
@@ -85,7 +89,7 @@ std::string RunReason(const RunReport& report) {
     case Outcome::kFailed:
       break;
   }
-  return OneLine(report.error.empty() ? "the run failed at \"" + report.stage + "\""
+  return OneLine(report.error.empty() ? "the run failed at \"" + StageText(report) + "\""
                                       : report.error);
 }
 
@@ -101,7 +105,7 @@ std::string RunLogLine(const RunReport& report, std::string_view localTime) {
   std::string line(localTime);
   line += "  ";
   line += OutcomeName(report);
-  line += "  stage: " + (report.stage.empty() ? std::string("-") : OneLine(report.stage));
+  line += "  stage: " + (report.stage ? OneLine(StageText(report)) : std::string("-"));
   if (const std::string reason = RunReason(report); !reason.empty()) {
     line += "  reason: " + reason;
   }

@@ -10,7 +10,6 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "update/AccessFile.h"
-#include "update/ConsoleHost.h"
 #include "update/FtpUpload.h"
 #include "update/ListDownload.h"
 #include "update/ListLines.h"
@@ -18,15 +17,7 @@
 namespace palisor {
 namespace {
 
-constexpr int kTimerRunning = 1000;
-constexpr int kTimerStopped = 0;
-constexpr const char* kCaptionWaiting = "待機中";
-constexpr const char* kCaptionAnalysing = "解析中";
-constexpr const char* kCaptionSending = "送信中";
 constexpr const char* kRunLockFile = "palisor.run.lock";
-
-constexpr RunButton kLockedButtons[] = {RunButton::kCommand1, RunButton::kCommand3,
-                                        RunButton::kCommand4, RunButton::kCommand5};
 
 // The downloaded lists, and whether every one came blank (spaces only).
 struct Downloads {
@@ -46,28 +37,32 @@ struct Downloads {
   }
 };
 
-// Passes everything on to the window and remembers the last stage caption, the count of
-// lines shown during analysis left out.
-class StageTracker final : public Host {
+// What one run needs at every stage: whom to tell, when to stop, where it got to.
+class Run final {
  public:
-  explicit StageTracker(Host& host) : host_(host) {}
-  void SetCaption(std::string_view caption) override {
-    if (!IsProgressCaption(caption) && caption != kCaptionWaiting) {
-      stage_.assign(caption);
+  Run(RunEvents& events, std::stop_token stop, const RunOptions& options)
+      : events_(events), stop_(std::move(stop)), options_(options) {}
+
+  RunEvents& events() { return events_; }
+  const std::stop_token& stop() const { return stop_; }
+  bool stopped() const { return stop_.stop_requested(); }
+  void Enter(Stage stage, const ListEntry* list = nullptr) {
+    reached_ = StageReached{stage, list};
+    events_.StageStarted(*reached_);
+  }
+  const std::optional<StageReached>& reached() const { return reached_; }
+  void TakeConfirmedSettings(Settings& settings) const {
+    if (options_.confirmedSettings) {
+      options_.confirmedSettings(settings);
     }
-    host_.SetCaption(caption);
   }
-  void EnableButton(RunButton button, bool enabled) override {
-    host_.EnableButton(button, enabled);
-  }
-  void SetTimerInterval(int milliseconds) override { host_.SetTimerInterval(milliseconds); }
-  bool ProcessEvents() override { return host_.ProcessEvents(); }
-  void RefreshSettings(Settings& settings) override { host_.RefreshSettings(settings); }
-  const std::string& stage() const { return stage_; }
+  const RunOptions& options() const { return options_; }
 
  private:
-  Host& host_;
-  std::string stage_;
+  RunEvents& events_;
+  std::stop_token stop_;
+  const RunOptions& options_;
+  std::optional<StageReached> reached_;
 };
 
 RunReport Ended(Outcome outcome, std::string why) {
@@ -86,29 +81,9 @@ RunReport FromStage(StageResult stage) {
   return Ended(stage.outcome, std::move(stage.error));
 }
 
-void Lock(Host& host) {
-  host.SetTimerInterval(kTimerStopped);
-  for (const auto button : kLockedButtons) {
-    host.EnableButton(button, false);
-  }
-}
-
-// The common end of every run, whichever way it went.
-void RestoreIdle(Module1& state, Host& host) {
-  for (const auto button : kLockedButtons) {
-    host.EnableButton(button, true);
-  }
-  state.secondsLeft = state.settings.TMINT;
-  host.SetTimerInterval(kTimerRunning);
-}
-
 // The transfer's reason already names the address.
 std::string DescribeListFailure(const ListEntry& list, std::string_view reason) {
   return "the " + std::string(list.name) + " list: " + std::string(reason);
-}
-
-std::string Lines(std::uint64_t count) {
-  return std::to_string(count) + (count == 1 ? " line" : " lines");
 }
 
 // A list with something on it but not one line of it usable is no list at all (an HTML
@@ -119,25 +94,25 @@ RunReport CheckList(const DownloadedList& list, ListGroup group) {
   if (!noList) {
     return {};
   }
-  return Failed("list " + list.name + ": no address in " + Lines(noList->lines) + "; first line " +
-                noList->firstLine);
+  return Failed("list " + list.name + ": no address in " + CountOfLines(noList->lines) +
+                "; first line " + noList->firstLine);
 }
 
 // Takes the settings confirmed since the last stage; the certificates trusted follow CAFILE,
 // so a file named meanwhile serves the transfers still to come.
-void TakeConfirmedSettings(Settings& settings, Host& host, Transfer& transfer) {
-  host.RefreshSettings(settings);
+void TakeConfirmedSettings(Settings& settings, const Run& run, Transfer& transfer) {
+  run.TakeConfirmedSettings(settings);
   transfer.SetExtraCaFile(NativePath(TrimSpaces(settings.CAFILE)));
 }
 
 // Fetches every enabled list in table order into its group. Settings are refreshed as each
 // list comes up, so a change confirmed meanwhile applies to the lists still to come.
-RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, Downloads& downloads) {
+RunReport DownloadLists(Settings& settings, Run& run, Transfer& transfer, Downloads& downloads) {
   for (std::size_t row = 0; row < kListTable.size(); ++row) {
     const ListEntry& list = kListTable[row];
-    TakeConfirmedSettings(settings, host, transfer);
+    TakeConfirmedSettings(settings, run, transfer);
     if (ListEnabled(settings, row)) {
-      host.SetCaption(list.caption);
+      run.Enter(Stage::kDownloading, &list);
       if (list.group == ListGroup::kCountry) {
         const auto mode = settings.CountryMode(static_cast<Country>(row));
         if (mode != kModeAllow && mode != kModeDeny) {
@@ -146,7 +121,7 @@ RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, Down
         }
       }
       const std::string address = ListAddress(settings, row);
-      Result<std::string> fetched = FetchList(transfer, address, host);
+      Result<std::string> fetched = FetchList(transfer, address, run.stop());
       if (fetched.outcome == Outcome::kAbandoned) {
         return Abandoned();
       }
@@ -166,7 +141,7 @@ RunReport DownloadLists(Settings& settings, Host& host, Transfer& transfer, Down
         return checked;
       }
     }
-    if (list.group != ListGroup::kCountry && !host.ProcessEvents()) {
+    if (list.group != ListGroup::kCountry && run.stopped()) {
       return Abandoned();
     }
   }
@@ -202,84 +177,69 @@ bool UploadWanted(const Settings& s) {
   return s.FTPSW;
 }
 
-RunReport RunStages(Module1& state, Host& host, Transfer& transfer, const RunOptions& options) {
+RunReport RunStages(Settings& settings, Run& run, Transfer& transfer) {
   std::string lockError;
   const std::optional<LockFile> runLock = TakeRunLock(lockError);
   if (!runLock) {
     return Failed(std::move(lockError));
   }
-  transfer.SetRequestTimeout(options.requestTimeout);
+  transfer.SetRequestTimeout(run.options().requestTimeout);
 
   Downloads downloads;
-  RunReport report = DownloadLists(state.settings, host, transfer, downloads);
+  RunReport report = DownloadLists(settings, run, transfer, downloads);
   if (report.outcome != Outcome::kOk) {
     return report;
   }
   if (downloads.allBlank) {
-    host.SetCaption(kCaptionWaiting);
     report.nothingToDo = true;
     return report;
   }
 
-  if (!host.ProcessEvents()) {
+  if (run.stopped()) {
     return Abandoned();
   }
-  host.RefreshSettings(state.settings);
-  host.SetCaption(kCaptionAnalysing);
+  run.TakeConfirmedSettings(settings);
+  run.Enter(Stage::kAnalysing);
   // What is published is the file this run writes, whatever LCFILE names by the upload.
-  const std::string writtenFile = state.settings.LCFILE;
-  StageResult written = WriteAccessFile(std::move(downloads.lists), state.settings, host, &report,
-                                        options.requestTimeout);
+  const std::string writtenFile = settings.LCFILE;
+  StageResult written = WriteAccessFile(std::move(downloads.lists), settings, run.events(),
+                                        run.stop(), &report, run.options().requestTimeout);
   if (!written.ok()) {
-    if (written.outcome == Outcome::kFailed) {
-      host.SetCaption(kCaptionAnalysing);
-    }
     return Keeping(FromStage(std::move(written)), report);
   }
   report.outputWritten = true;
 
-  if (!host.ProcessEvents()) {
+  if (run.stopped()) {
     return Keeping(Abandoned(), report);
   }
-  TakeConfirmedSettings(state.settings, host, transfer);
-  state.settings.LCFILE = writtenFile;
-  if (UploadWanted(state.settings)) {
-    host.SetCaption(kCaptionSending);
-    StageResult sent = UploadAccessFile(state.settings, transfer, host, report.warnings);
+  TakeConfirmedSettings(settings, run, transfer);
+  settings.LCFILE = writtenFile;
+  if (UploadWanted(settings)) {
+    run.Enter(Stage::kSending);
+    StageResult sent = UploadAccessFile(settings, transfer, run.stop(), report.warnings);
     if (!sent.ok()) {
       return Keeping(FromStage(std::move(sent)), report);
     }
   }
-  host.SetCaption(kCaptionWaiting);
   return report;
 }
 
 }  // namespace
 
-std::string DescribeSkipped(const RunReport::SkippedLines& skipped) {
-  std::string text = "list " + skipped.list + ": " + Lines(skipped.count) +
-                     " skipped, not read by Apache as meant";
-  const char* separator = ": ";
-  for (const std::string& line : skipped.first) {
-    text += separator + line;
-    separator = ", ";
-  }
-  return text;
-}
-
-RunReport RunUpdate(Module1& state, Host& window, Transfer& transfer, const RunOptions& options) {
-  StageTracker host(window);
-  Lock(host);
+RunReport RunUpdate(Settings& settings, RunEvents& events, Transfer& transfer, std::stop_token stop,
+                    const RunOptions& options) {
+  Run run(events, std::move(stop), options);
+  events.RunStarted();
   RunReport report;
   try {
-    report = RunStages(state, host, transfer, options);
+    report = RunStages(settings, run, transfer);
   } catch (const std::exception& e) {
     report = Failed(std::string("unexpected error: ") + e.what());
   } catch (...) {
     report = Failed("unexpected error");
   }
-  RestoreIdle(state, host);
-  report.stage = host.stage();
+  report.stage = run.reached();
+  events.RunEnded(report);
   return report;
 }
 

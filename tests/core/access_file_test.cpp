@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "support/RecordingHost.h"
+#include "support/RecordingEvents.h"
 #include "support/ScratchWorkingDir.h"
 
 namespace palisor {
@@ -20,7 +20,7 @@ namespace {
 
 using test::FileNames;
 using test::ReadBytes;
-using test::RecordingHost;
+using test::RecordingEvents;
 using test::RunInChild;
 using test::WriteBytes;
 using namespace std::string_literals;
@@ -46,7 +46,7 @@ class AccessFileTest : public test::ScratchWorkingDir {
     return WriteAccessFile({{{std::move(country), "country"}},
                             {{std::move(proxy), "proxy"}},
                             {{std::move(overseas), "overseas"}}},
-                           settings, host, &report);
+                           settings, events, events.token(), &report);
   }
   static std::string Output() { return ReadBytes("htaccess.txt"); }
 
@@ -64,7 +64,7 @@ class AccessFileTest : public test::ScratchWorkingDir {
   }
 
   Settings settings = LoadedDefaults();
-  RecordingHost host;
+  RecordingEvents events;
   RunReport report;
 };
 
@@ -299,7 +299,7 @@ TEST_F(AccessFileLines, ListLinesEndAtCrLfLoneLfOrLoneCrOnce) {
   EXPECT_EQ(Output(),
             "#a|#b|#c|#d|#e|"
             "deny from 1.1.1.1|deny from 2.2.2.2|deny from 3.3.3.3|deny from 4.4.4.4|");
-  EXPECT_EQ(host.lastCaption, "解析中(10件)");
+  EXPECT_EQ(events.lines, 9U);
 }
 
 TEST_F(AccessFileLines, BlankAddressLinesWriteNothingAndDoNotCount) {
@@ -307,8 +307,7 @@ TEST_F(AccessFileLines, BlankAddressLinesWriteNothingAndDoNotCount) {
   settings.MODE4 = true;
   ASSERT_TRUE(Generate("", "1.1.1.1\n\n   \n\t \t\r\n2.2.2.2\n", "\n \r\n3.3.3.3\n4.4.4.4\n").ok());
   EXPECT_EQ(Output(), "deny from 1.1.1.1\ndeny from 2.2.2.2\ndeny from 3.3.3.3\n");
-  EXPECT_EQ(host.log, (std::vector<std::string>{"events", "解析中(2件)", "events", "解析中(3件)",
-                                                "events", "解析中(4件)"}));
+  EXPECT_EQ(events.log, (std::vector<std::string>{"lines 1", "lines 2", "lines 3"}));
 }
 
 // Which list lines reach the file and how, with MASK 24. An empty `written` means skipped.
@@ -411,7 +410,7 @@ TEST_F(AccessFileLines, OnlyLinesApacheReadsAsMeantAreWritten) {
     const bool proxy = c.from == From::kProxy;
     const DownloadedList list{c.line + "\n", "list", c.from == From::kAllowList};
     ASSERT_TRUE(WriteAccessFile(proxy ? GroupLists{{}, {list}, {}} : GroupLists{{list}, {}, {}},
-                                settings, host)
+                                settings, events, events.token())
                     .ok());
     EXPECT_EQ(Output(), c.written.empty() ? "" : c.written + "\n");
   }
@@ -487,17 +486,9 @@ TEST_F(AccessFileRun, EachGroupOnlyWhenItsSettingsAskForIt) {
   }
 }
 
-TEST_F(AccessFileRun, EventsBeforeEachUserLineCaptionAfterEachListLine) {
-  WriteBytes("add2htaccess.txt", "h1\rh2\r");
-  WriteBytes("add2htaccess2.txt", "t\r");
-  ASSERT_TRUE(Generate("", "1.1.1.1\n2.2.2.2\n").ok());
-  EXPECT_EQ(host.log, (std::vector<std::string>{"events", "events", "events", "解析中(2件)",
-                                                "events", "解析中(3件)", "events"}));
-}
-
 TEST_F(AccessFileRun, SettingsConfirmedDuringTheRunDoNotChangeTheFileHalfway) {
   settings.MODE4 = true;
-  host.onEvents = [this] {
+  events.onEvent = [this](const std::string&) {
     settings.CHARBF = "allow from ";
     settings.LINESEP = "|";
     settings.LISTMAX = 1;
@@ -517,7 +508,7 @@ TEST_F(AccessFileRun, OutputThatCannotBeOpenedStopsBeforeAnyOtherStep) {
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_NE(result.error.find("missing/out.txt"), std::string::npos) << result.error;
   EXPECT_EQ(settings.CHARBF, "  deny from  ");
-  EXPECT_TRUE(host.log.empty());
+  EXPECT_TRUE(events.log.empty());
   EXPECT_EQ(FileNames(dir()), std::vector<std::string>{"add2htaccess.txt"});
 }
 
@@ -541,31 +532,33 @@ TEST_F(AccessFileRun, MillionLineListIsWrittenQuickly) {
     expectedSize += std::string_view("deny from \n").size() + address.size();
   }
   settings.LISTMAX = 2 * kLines;
-  host.keepLog = false;
+  events.keepLog = false;
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(Generate("", std::move(proxy)).ok());
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::seconds(20));
   EXPECT_EQ(std::filesystem::file_size("htaccess.txt"), expectedSize);
-  EXPECT_EQ(host.lastCaption, "解析中(1000001件)");
-  EXPECT_EQ(host.eventCalls, kLines);
+  EXPECT_EQ(events.lines, std::uint64_t{kLines});
 }
 
 TEST_F(AccessFileSafety, EndingTheProgramLeavesThePreviousFileAndNoTemporaries) {
   WriteBytes("add2htaccess.txt", "h\r");
   WriteBytes("add2htaccess2.txt", "t\r");
   settings.MODE4 = true;
-  // Calls of ProcessEvents: 1 the head line, 2 to 4 the list lines, 5 the tail line.
-  for (const int endAt : {1, 3, 4, 5}) {
-    SCOPED_TRACE(endAt);
+  // Before the head file, after a list line, after the last one (before the tail file).
+  for (const std::string stopAt : {"", "lines 2", "lines 3"}) {
+    SCOPED_TRACE(stopAt);
     WriteBytes("htaccess.txt", "previous\n");
-    host = RecordingHost();
-    host.endProgramAt = endAt;
+    events = RecordingEvents();
+    events.StopAt(stopAt);
+    if (stopAt.empty()) {
+      events.stop.request_stop();
+    }
     const StageResult result = Generate("", "1.1.1.1\n2.2.2.2\n", "3.3.3.3\n");
     EXPECT_EQ(result.outcome, Outcome::kAbandoned);
     EXPECT_EQ(Output(), "previous\n");
-    EXPECT_EQ(host.log.back(), "events");  // nothing more once the user has ended the program
-    EXPECT_EQ(host.eventCalls, endAt);
+    // Nothing more is told once the user has ended the program.
+    EXPECT_EQ(events.log.empty() ? "" : events.log.back(), stopAt);
     EXPECT_EQ(FileNames(dir()),
               (std::vector<std::string>{"add2htaccess.txt", "add2htaccess2.txt", "htaccess.txt"}));
   }

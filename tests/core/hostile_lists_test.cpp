@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/RecordingHost.h"
+#include "support/RecordingEvents.h"
 #include "support/ScratchWorkingDir.h"
 #include "support/TestServers.h"
 #include "update/RunUpdate.h"
@@ -42,7 +42,7 @@ class HostileListTest : public test::ScratchWorkingDir {
   void SetUp() override {
     test::ScratchWorkingDir::SetUp();
     test::WriteBytes(kOutput, kPrevious);
-    host.keepLog = false;  // a million lines would make a million entries
+    events.keepLog = false;  // a million lines would make a million entries
     Settings& s = state.settings;
     s.LCFILE = ".\\htaccess.txt";
     s.CHARBF = "deny from ";
@@ -60,18 +60,15 @@ class HostileListTest : public test::ScratchWorkingDir {
   }
 
   RunReport Run(std::chrono::milliseconds timeout) {
-    host.PretendBusy();
-    state.secondsLeft = -1;
     const auto started = std::chrono::steady_clock::now();
-    RunReport report = RunUpdate(state, host, transfer, RunOptions{timeout});
+    RunReport report =
+        RunUpdate(state.settings, events, transfer, events.token(), RunOptions{timeout, {}});
     elapsed = std::chrono::steady_clock::now() - started;
     return report;
   }
 
-  // However a run ended: the window idle again and no file but the output.
+  // However a run ended: no file but the output.
   void ExpectCleanEnd() const {
-    EXPECT_TRUE(host.Idle());
-    EXPECT_EQ(state.secondsLeft, 3600);
     EXPECT_EQ(test::FileNames(dir()), std::vector<std::string>{kOutput});
   }
 
@@ -79,14 +76,14 @@ class HostileListTest : public test::ScratchWorkingDir {
   void ExpectFailedCleanly(const RunReport& report) const {
     EXPECT_EQ(report.outcome, Outcome::kFailed);
     EXPECT_FALSE(report.error.empty());
-    EXPECT_EQ(host.lastCaption, "PROXY情報の取得中[Anonymous]");
+    ASSERT_TRUE(report.stage);
+    EXPECT_EQ(StageName(*report.stage), "PROXY情報の取得中[Anonymous]");
     EXPECT_TRUE(SameBytes(test::ReadBytes(dir() / kOutput), kPrevious));
     ExpectCleanEnd();
   }
 
   void ExpectWritten(const RunReport& report, const std::string& expected) const {
     ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
-    EXPECT_EQ(host.lastCaption, "待機中");
     EXPECT_TRUE(SameBytes(test::ReadBytes(dir() / kOutput), expected));
     ExpectCleanEnd();
   }
@@ -94,7 +91,7 @@ class HostileListTest : public test::ScratchWorkingDir {
   test::ScratchDir root;
   test::HttpServer server{root.path()};
   Module1 state;
-  test::RecordingHost host;
+  test::RecordingEvents events;
   Transfer transfer;
   std::chrono::steady_clock::duration elapsed{};
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "support/TestServers.h"
@@ -14,23 +15,28 @@ namespace {
 using test::ReadBytes;
 using test::ScratchDir;
 
-RunReport Report(Outcome outcome, std::string error, std::string stage, bool nothingToDo = false) {
+const StageReached kAnonymous{Stage::kDownloading, &kListTable[5]};
+const StageReached kAnalysing{Stage::kAnalysing};
+const StageReached kSending{Stage::kSending};
+
+RunReport Report(Outcome outcome, std::string error, std::optional<StageReached> stage,
+                 bool nothingToDo = false) {
   RunReport report;
   report.outcome = outcome;
   report.error = std::move(error);
-  report.stage = std::move(stage);
+  report.stage = stage;
   report.nothingToDo = nothingToDo;
   return report;
 }
 
-RunReport AbandonedAfterWriting(std::string stage) {
-  RunReport report = Report(Outcome::kAbandoned, "", std::move(stage));
+RunReport AbandonedAfterWriting(StageReached stage) {
+  RunReport report = Report(Outcome::kAbandoned, "", stage);
   report.outputWritten = true;
   return report;
 }
 
 TEST(RunLog, OneLinePerRunWithOutcomeStageAndReason) {
-  RunReport skipping = Report(Outcome::kOk, "", "送信中");
+  RunReport skipping = Report(Outcome::kOk, "", kSending);
   skipping.linesWritten = 12;
   skipping.skipped.push_back({"the Anonymous list (http://a/b)", 3, {"x"}});
   skipping.warnings.push_back("the password went\nunencrypted");
@@ -41,22 +47,23 @@ TEST(RunLog, OneLinePerRunWithOutcomeStageAndReason) {
       {skipping,
        "T  ok  stage: 送信中  lines written: 12  skipped from the Anonymous list (http://a/b): 3"
        "  warning: the password went unencrypted"},
-      {Report(Outcome::kOk, "", "PROXY情報の取得中[Anonymous]", true),
+      {Report(Outcome::kOk, "", kAnonymous, true),
        "T  nothing to do  stage: PROXY情報の取得中[Anonymous]  lines written: 0"},
-      {Report(Outcome::kFailed, "upload failed:\r\n530 Login incorrect", "送信中"),
+      {Report(Outcome::kFailed, "upload failed:\r\n530 Login incorrect", kSending),
        "T  failed  stage: 送信中  reason: upload failed:  530 Login incorrect  lines written: 0"},
-      {Report(Outcome::kFailed, "", "解析中"),
+      {Report(Outcome::kFailed, "", kAnalysing),
        "T  failed  stage: 解析中  reason: the run failed at \"解析中\"  lines written: 0"},
-      {Report(Outcome::kAbandoned, "", "解析中"),
+      {Report(Outcome::kAbandoned, "", kAnalysing),
        "T  abandoned  stage: 解析中  reason: interrupted; the output file was left as it was"
        "  lines written: 0"},
-      {AbandonedAfterWriting("解析中"),
+      {AbandonedAfterWriting(kAnalysing),
        "T  abandoned  stage: 解析中  reason: interrupted after the output file was written, "
        "before any upload  lines written: 0"},
-      {AbandonedAfterWriting("送信中"),
+      {AbandonedAfterWriting(kSending),
        "T  abandoned  stage: 送信中  reason: interrupted while sending; the output file was "
        "written, the upload may not have finished  lines written: 0"},
-      {Report(Outcome::kOk, "", "", true), "T  nothing to do  stage: -  lines written: 0"},
+      {Report(Outcome::kOk, "", std::nullopt, true),
+       "T  nothing to do  stage: -  lines written: 0"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(RunLogLine(row.report, "T"), row.line);
@@ -92,19 +99,19 @@ TEST(CaptionPacer, CountsAtMostOncePerIntervalAndTheLatestNeverLost) {
   using std::chrono::milliseconds;
   const CaptionPacer::Clock::time_point t0{std::chrono::hours(1)};
   CaptionPacer pacer;
-  EXPECT_EQ(pacer.Offer("解析中", t0), Action::kShowNow);
-  EXPECT_EQ(pacer.Offer("解析中(1件)", t0), Action::kShowNow);
-  EXPECT_EQ(pacer.Offer("解析中(2件)", t0 + milliseconds(10)), Action::kHeldFirst);
-  EXPECT_EQ(pacer.Offer("解析中(3件)", t0 + milliseconds(60)), Action::kHeld)
+  pacer.OfferStage();
+  EXPECT_EQ(pacer.OfferCount(1, t0), Action::kShowNow);
+  EXPECT_EQ(pacer.OfferCount(2, t0 + milliseconds(10)), Action::kHeldFirst);
+  EXPECT_EQ(pacer.OfferCount(3, t0 + milliseconds(60)), Action::kHeld)
       << "one release is already arranged";
   EXPECT_EQ(pacer.due(), t0 + CaptionPacer::kInterval);
-  EXPECT_EQ(pacer.Release(t0 + milliseconds(61)), "解析中(3件)");
+  EXPECT_EQ(pacer.Release(t0 + milliseconds(61)), 3U);
   EXPECT_EQ(pacer.Release(t0 + milliseconds(62)), std::nullopt);
 
-  EXPECT_EQ(pacer.Offer("解析中(4件)", t0 + milliseconds(70)), Action::kHeldFirst);
-  EXPECT_EQ(pacer.Offer("送信中", t0 + milliseconds(71)), Action::kShowNow);
+  EXPECT_EQ(pacer.OfferCount(4, t0 + milliseconds(70)), Action::kHeldFirst);
+  pacer.OfferStage();
   EXPECT_EQ(pacer.Release(t0 + milliseconds(111)), std::nullopt) << "the stage replaced it";
-  EXPECT_EQ(pacer.Offer("解析中(5件)", t0 + milliseconds(112)), Action::kShowNow);
+  EXPECT_EQ(pacer.OfferCount(5, t0 + milliseconds(112)), Action::kShowNow);
 }
 
 }  // namespace

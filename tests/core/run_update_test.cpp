@@ -6,11 +6,10 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "support/RecordingHost.h"
+#include "support/RecordingEvents.h"
 #include "support/ScratchWorkingDir.h"
 #include "support/TestServers.h"
 
@@ -18,14 +17,9 @@ namespace palisor {
 namespace {
 
 using test::ReadBytes;
-using test::RecordingHost;
+using test::RecordingEvents;
 using test::ScratchDir;
 using Log = std::vector<std::string>;
-
-const Log kLock = {"timer 0", "disable Command1", "disable Command3", "disable Command4",
-                   "disable Command5"};
-const Log kRestore = {"enable Command1", "enable Command3", "enable Command4", "enable Command5",
-                      "timer 1000"};
 
 // A run against real list and FTP servers, in a scratch working directory.
 class RunUpdateTest : public test::ScratchWorkingDir {
@@ -58,7 +52,10 @@ class RunUpdateTest : public test::ScratchWorkingDir {
     s.SVFILE = ".htaccess";
   }
 
-  RunReport Run() { return RunUpdate(state, host, transfer, {std::chrono::seconds(5)}); }
+  RunReport Run() {
+    RunOptions options{std::chrono::seconds(5), confirmed};
+    return RunUpdate(state.settings, events, transfer, events.token(), options);
+  }
   std::string Uploaded() const { return ReadBytes(ftpHome / ".htaccess"); }
 
   ScratchDir lists;
@@ -66,11 +63,12 @@ class RunUpdateTest : public test::ScratchWorkingDir {
   test::HttpServer http{lists.path()};
   test::FtpServer ftp{ftpHome.path(), "site", "secret"};
   Module1 state;
-  RecordingHost host;
+  RecordingEvents events;
+  std::function<void(Settings&)> confirmed;  // what the user confirms during the run
   Transfer transfer;
 };
 
-TEST_F(RunUpdateTest, FullRunLocksFetchesInOrderWritesUploadsAndRestores) {
+TEST_F(RunUpdateTest, FullRunTellsEachStageInOrderWritesAndUploads) {
   Settings& s = state.settings;
   s.MODE1 = s.MODE2 = s.MODE4 = true;
   s.FTPSW = true;
@@ -87,24 +85,10 @@ TEST_F(RunUpdateTest, FullRunLocksFetchesInOrderWritesUploadsAndRestores) {
       "deny from 1.1.1.1\ndeny from 2.2.2.2\ndeny from 7.7.7.7\n";
   EXPECT_EQ(ReadBytes("htaccess.txt"), expected);
   EXPECT_EQ(Uploaded(), expected);
-  EXPECT_EQ(state.secondsLeft, 1800);
-
-  // Transfers let events through while they wait, so compare the run's own steps.
-  Log steps;
-  std::copy_if(host.log.begin(), host.log.end(), std::back_inserter(steps),
-               [](const std::string& entry) { return entry != "events"; });
-  Log expectedHead = kLock;
-  for (const char* caption :
-       {"国別情報の取得中[日本]", "国別情報の取得中[韓国]", "PROXY情報の取得中[Anonymous]",
-        "PROXY情報の取得中[Non-Anonymous]", "PROXY情報の取得中[露①]", "解析中"}) {
-    expectedHead.push_back(caption);
-  }
-  EXPECT_EQ(Log(steps.begin(), steps.begin() + static_cast<long>(expectedHead.size())),
-            expectedHead);
-  const auto sending = std::find(steps.begin(), steps.end(), "送信中");
-  ASSERT_NE(sending, steps.end());
-  EXPECT_EQ(Log(steps.end() - 6, steps.end()),
-            (Log{"待機中", kRestore[0], kRestore[1], kRestore[2], kRestore[3], kRestore[4]}));
+  EXPECT_EQ(events.log, (Log{"started", "国別情報の取得中[日本]", "国別情報の取得中[韓国]",
+                             "PROXY情報の取得中[Anonymous]", "PROXY情報の取得中[Non-Anonymous]",
+                             "PROXY情報の取得中[露①]", "解析中", "lines 1", "lines 2", "lines 3",
+                             "lines 4", "lines 5", "送信中", "ended ok"}));
 }
 
 TEST_F(RunUpdateTest, SkippedLinesAreReportedPerListWithTheFirstThree) {
@@ -133,22 +117,22 @@ TEST_F(RunUpdateTest, SkippedLinesAreReportedPerListWithTheFirstThree) {
                 "): 1 line skipped, not read by Apache as meant: \"order allow,deny\"");
 }
 
-// However a run ends, its caption stays, the previous output stays unless the file was
-// written, and the buttons and the timer come back with the count from the interval.
-TEST_F(RunUpdateTest, EachEndLeavesItsCaptionTheRightFilesAndTheWindowIdle) {
+// However a run ends, it says where it got to and tells its end, and the previous output
+// stays unless the file was written.
+TEST_F(RunUpdateTest, EachEndSaysWhereItGotToAndLeavesTheRightFiles) {
   struct Case {
     const char* name;
     std::function<void(Settings&)> change;
     Outcome outcome;
-    std::string caption;
+    std::string stage;
     std::string reason;  // a part of the error
     std::string output;
     std::string uploaded;
     bool connects;
   };
   const Case cases[] = {
-      {"nothing enabled", [](Settings&) {}, Outcome::kOk, "待機中", "", "previous", "", false},
-      {"a country list alone", [](Settings& s) { s.IPG_JP = kModeDeny; }, Outcome::kOk, "待機中",
+      {"nothing enabled", [](Settings&) {}, Outcome::kOk, "-", "", "previous", "", false},
+      {"a country list alone", [](Settings& s) { s.IPG_JP = kModeDeny; }, Outcome::kOk, "送信中",
        "", "deny from 10.0.0.0/8\n", "deny from 10.0.0.0/8\n", true},
       {"a failed list",
        [this](Settings& s) {
@@ -170,7 +154,7 @@ TEST_F(RunUpdateTest, EachEndLeavesItsCaptionTheRightFilesAndTheWindowIdle) {
     state = initial;
     state.settings.FTPSW = true;
     c.change(state.settings);
-    host = RecordingHost();
+    events = RecordingEvents();
     test::WriteBytes("htaccess.txt", "previous");
     std::filesystem::remove(ftpHome / ".htaccess");
     const std::size_t commandsBefore = ftp.Commands().size();
@@ -179,12 +163,11 @@ TEST_F(RunUpdateTest, EachEndLeavesItsCaptionTheRightFilesAndTheWindowIdle) {
 
     EXPECT_EQ(report.outcome, c.outcome);
     EXPECT_NE(report.error.find(c.reason), std::string::npos) << report.error;
-    EXPECT_EQ(host.lastCaption, c.caption);
+    EXPECT_EQ(report.stage ? std::string(StageName(*report.stage)) : "-", c.stage);
     EXPECT_EQ(ReadBytes("htaccess.txt"), c.output);
     EXPECT_EQ(Uploaded(), c.uploaded);
     EXPECT_EQ(ftp.Commands().size() > commandsBefore, c.connects);
-    EXPECT_EQ(Log(host.log.end() - 5, host.log.end()), kRestore);
-    EXPECT_EQ(state.secondsLeft, 1800);
+    EXPECT_EQ(events.log.back(), "ended " + std::string(OutcomeName(report)));
   }
 }
 
@@ -196,7 +179,7 @@ TEST_F(RunUpdateTest, TheChosenCountryListIsFetchedAndABadModeFailsItsStep) {
   s.IPG_CN = 3;
   const RunReport report = Run();
   EXPECT_EQ(report.outcome, Outcome::kFailed);
-  EXPECT_EQ(host.lastCaption, "国別情報の取得中[中国]");
+  EXPECT_EQ(events.log.end()[-2], "国別情報の取得中[中国]");
   EXPECT_NE(report.error.find("China"), std::string::npos) << report.error;
 }
 
@@ -204,14 +187,14 @@ TEST_F(RunUpdateTest, EndingTheProgramMidRunAbandonsItAndLeavesTheOutputAlone) {
   state.settings.MODE1 = state.settings.MODE2 = true;
   state.settings.FTPSW = true;
   test::WriteBytes("htaccess.txt", "previous");
-  for (int endAt : {1, 3, 8}) {
-    host = RecordingHost();
-    host.endProgramAt = endAt;
+  for (const char* stopAt : {"started", "PROXY情報の取得中[Non-Anonymous]", "解析中", "lines 1"}) {
+    events = RecordingEvents();
+    events.StopAt(stopAt);
 
-    EXPECT_EQ(Run().outcome, Outcome::kAbandoned) << endAt;
-    EXPECT_EQ(ReadBytes("htaccess.txt"), "previous") << endAt;
-    EXPECT_EQ(test::FileNames(dir()), (std::vector<std::string>{"htaccess.txt"})) << endAt;
-    EXPECT_EQ(Uploaded(), "") << endAt;
+    EXPECT_EQ(Run().outcome, Outcome::kAbandoned) << stopAt;
+    EXPECT_EQ(ReadBytes("htaccess.txt"), "previous") << stopAt;
+    EXPECT_EQ(test::FileNames(dir()), (std::vector<std::string>{"htaccess.txt"})) << stopAt;
+    EXPECT_EQ(Uploaded(), "") << stopAt;
   }
 }
 
@@ -219,11 +202,7 @@ TEST_F(RunUpdateTest, EndingTheProgramOnceTheFileIsWrittenSaysItWasWritten) {
   state.settings.MODE1 = true;
   state.settings.FTPSW = true;
   test::WriteBytes("htaccess.txt", "previous");
-  host.onEvents = [this] {
-    if (ReadBytes("htaccess.txt") != "previous") {
-      host.endProgramAt = host.eventCalls + 1;
-    }
-  };
+  events.StopAt("送信中");
 
   const RunReport report = Run();
 
@@ -257,7 +236,7 @@ TEST_F(RunUpdateTest, ACafileConfirmedDuringTheRunServesTheUpload) {
     s.MODE1 = s.FTPSW = true;
     s.SVNAME = "ftpes://" + tls.Address();
     s.CAFILE = c.atStart;
-    host.onEvents = [&s, &c] { s.CAFILE = c.confirmed; };
+    confirmed = [&c](Settings& taken) { taken.CAFILE = c.confirmed; };
 
     EXPECT_EQ(Run().outcome, c.outcome);
     EXPECT_EQ(Uploaded(), c.uploaded);
@@ -267,9 +246,9 @@ TEST_F(RunUpdateTest, ACafileConfirmedDuringTheRunServesTheUpload) {
 TEST_F(RunUpdateTest, TheUploadPublishesTheFileTheRunWroteWhenLcfileChangesMeanwhile) {
   Settings& s = state.settings;
   s.MODE1 = s.FTPSW = true;
-  host.onEvents = [&s] {
+  confirmed = [](Settings& taken) {
     if (std::filesystem::exists("htaccess.txt")) {
-      s.LCFILE = ".\\elsewhere.txt";  // the dialog's OK, taken once the file was written
+      taken.LCFILE = ".\\elsewhere.txt";  // the dialog's OK, taken once the file was written
     }
   };
 
@@ -281,7 +260,10 @@ TEST_F(RunUpdateTest, TheUploadPublishesTheFileTheRunWroteWhenLcfileChangesMeanw
 TEST_F(RunUpdateTest, SettingsConfirmedDuringTheDownloadsApplyToTheListsStillToCome) {
   Settings& s = state.settings;
   s.MODE1 = s.MODE2 = true;
-  host.onEvents = [&s] { s.MODE2 = false; };  // the dialog's OK, taken while a list downloads
+  // The dialog's OK while the first list downloads.
+  confirmed = [this](Settings& taken) {
+    taken.MODE2 = taken.MODE2 && !events.Saw("PROXY情報の取得中[Anonymous]");
+  };
 
   ASSERT_EQ(Run().outcome, Outcome::kOk);
 

@@ -13,7 +13,7 @@
 #include "dialogs/SaveSettings.h"
 #include "platform/IniFile.h"
 #include "settings/SettingsFile.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingEvents.h"
 #include "support/ScratchWorkingDir.h"
 #include "update/AccessFile.h"
 
@@ -449,16 +449,19 @@ TEST_F(SavedPrefixTest, ProducesTheRightOutputLineBeforeAndAfterARestart) {
   std::string error;
   ASSERT_TRUE(SaveSettings(UneditedInputs(), in, state, error)) << error;
   ASSERT_EQ(state.settings.CHARBF, "deny from ");
-  test::RecordingHost host;
-  host.keepLog = false;
+  test::RecordingEvents events;
 
-  ASSERT_TRUE(WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, state.settings, host).ok());
+  ASSERT_TRUE(
+      WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, state.settings, events, events.token())
+          .ok());
   EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");
 
   Module1 restarted;
   LoadSettings(restarted);
   EXPECT_EQ(restarted.settings.CHARBF, "deny from ");
-  ASSERT_TRUE(WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, restarted.settings, host).ok());
+  ASSERT_TRUE(WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, restarted.settings, events,
+                              events.token())
+                  .ok());
   EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");
 }
 

@@ -19,7 +19,7 @@ class Form1SettingsTest : public QObject {
     state_ = std::make_unique<Module1>();
     form_ = std::make_unique<Form1>(
         *state_,
-        [this](Module1&, Host&) {
+        [this](Settings&, RunEvents&, std::stop_token, const RunOptions&) {
           ++runs_;
           return RunReport{};
         },

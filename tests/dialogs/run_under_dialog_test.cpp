@@ -35,7 +35,10 @@ class RunUnderDialogTest : public QObject {
     RunReport report;
     Form1 form(
         state,
-        [&](Module1& runState, Host& host) { return report = RunUpdate(runState, host, transfer); },
+        [&](Settings& settings, RunEvents& events, std::stop_token stop,
+            const RunOptions& options) {
+          return report = RunUpdate(settings, events, transfer, std::move(stop), options);
+        },
         std::make_unique<test::NoTray>());
     form.show();
 

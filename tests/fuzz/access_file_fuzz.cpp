@@ -18,7 +18,7 @@
 
 #include "FuzzSupport.h"
 #include "platform/Paths.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingEvents.h"
 #include "update/AccessFile.h"
 #include "update/ListLines.h"
 
@@ -539,12 +539,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::string> expectedFiles = FilesHere();
   expectedFiles.insert(kOutput);  // and nothing else
 
-  test::RecordingHost host;
-  host.keepLog = false;
+  test::RecordingEvents events;
+  events.keepLog = false;
   const StageResult result = WriteAccessFile({{{std::string(country), "country", allow}},
                                               {{std::string(proxy), "proxy"}},
                                               {{std::string(overseas), "overseas"}}},
-                                             settings, host);
+                                             settings, events, events.token());
   FUZZ_CHECK(result.ok() == expected.ok);
   FUZZ_CHECK(settings.CHARBF == expected.charbf);
   FUZZ_CHECK(settings.CHARAF == expected.charaf);

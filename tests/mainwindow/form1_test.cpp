@@ -70,9 +70,9 @@ class Form1Test : public ::testing::Test {
     tray = fakeTray.get();
     form = std::make_unique<Form1>(
         state,
-        [this](Module1& s, Host& host) {
+        [this](Settings& s, RunEvents& events, std::stop_token stop, const RunOptions& options) {
           ++runs;
-          return lastRun = RunUpdate(s, host, transfer);
+          return lastRun = RunUpdate(s, events, transfer, std::move(stop), options);
         },
         std::move(fakeTray));
     Settings& settings = state.settings;
@@ -216,7 +216,6 @@ TEST_F(Form1Test, DuringARunOnlyEndAndMinimiseWorkAndEndAbandonsTheRun) {
   EXPECT_EQ(lastRun.outcome, Outcome::kAbandoned);
   EXPECT_NE(test::ReadBytes("palisor.log").find("  abandoned  stage: PROXY情報の取得中"),
             std::string::npos);
-  EXPECT_FALSE(form->ProcessEvents());
 }
 
 // The window's and the tray's tooltips tell how the last run went, the run log gets its
@@ -318,7 +317,6 @@ TEST_F(Form1Test, ClosingTheWindowEndsTheProgramLikeTheEndButton) {
   Make();
   form->close();
   EXPECT_FALSE(form->isVisible());
-  EXPECT_FALSE(form->ProcessEvents());
   // A tick still queued when the program ends starts no run.
   state.secondsLeft = 1;
   QMetaObject::invokeMethod(Timer1(), "timeout");

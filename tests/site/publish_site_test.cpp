@@ -12,7 +12,7 @@
 
 #include "platform/Transfer.h"
 #include "support/ApacheServer.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingEvents.h"
 #include "support/ScratchWorkingDir.h"
 #include "support/TestServers.h"
 #include "update/FtpUpload.h"
@@ -41,12 +41,12 @@ class PublishSiteTest : public ScratchWorkingDir {
   }
 
   fs::path Live() const { return apache.docroot() / ".htaccess"; }
-  StageResult Upload() { return UploadAccessFile(settings, transfer, host, warnings); }
+  StageResult Upload() { return UploadAccessFile(settings, transfer, events.token(), warnings); }
 
   ApacheServer apache;
   Settings settings;
   Transfer transfer;
-  RecordingHost host;
+  RecordingEvents events;
   std::vector<std::string> warnings;
 };
 
@@ -142,9 +142,9 @@ TEST_F(PublishSiteTest, RequestsDuringASlowReplacementSeeOnlyWholeFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteBytes(Live(), kGood);
-    host.onEvents = nullptr;
+    events = RecordingEvents();
     if (c.endProgramAfter > 0ms) {
-      host.EndProgramAfter(c.endProgramAfter);
+      events.StopAfter(c.endProgramAfter);
     }
     Visitors visitors(apache.Url("/"));
 

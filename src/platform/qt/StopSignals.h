@@ -24,6 +24,7 @@ class StopSignals final : public QObject {
   void Deliver();
 
   std::function<void()> stop_;
+  int fd_ = -1;  // the read end of the signals' pipe
   QSocketNotifier* notifier_ = nullptr;
   int received_ = 0;
 };

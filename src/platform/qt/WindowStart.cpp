@@ -13,10 +13,6 @@
 namespace palisor {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
 constexpr std::string_view kWindowLockFile = "palisor.window.lock";
 
 constexpr std::string_view kUsage =
@@ -29,7 +25,7 @@ constexpr std::string_view kUsage =
     "Options:\n";
 
 void PrintLine(std::string_view text) {
-  std::fprintf(stderr, "palisor: %.*s\n", static_cast<int>(text.size()), text.data());
+  PrintError("palisor", text);
 }
 
 std::string NoDisplayLine() {
@@ -91,28 +87,7 @@ WindowStart::WindowStart(int argc, char** argv) {
 WindowStart::~WindowStart() = default;
 
 std::optional<int> WindowStart::Prepare(int argc, char** argv) {
-  std::string error;
-  const auto line = ParseCommandLine({argv + 1, argv + argc}, error);
-  if (!line) {
-    PrintLine(error);
-    std::fputs("Try 'palisor --help'.\n", stderr);
-    return kExitUsage;
-  }
-  switch (line->request) {
-    case CommandLine::Request::kHelp:
-      std::fputs((std::string(kUsage) + std::string(kCommonOptionsHelp)).c_str(), stdout);
-      return kExitOk;
-    case CommandLine::Request::kVersion:
-      std::fputs("palisor " PALISOR_VERSION "\n", stdout);
-      return kExitOk;
-    case CommandLine::Request::kStart:
-      break;
-  }
-  if (line->directory && !EnterFolder(*line->directory, error)) {
-    PrintLine(error);
-    return kExitFailed;
-  }
-  return std::nullopt;
+  return TakeCommandLine("palisor", argc, argv, kUsage);
 }
 
 std::optional<int> WindowStart::TakeWindowLock() {

@@ -1,0 +1,54 @@
+#include "update/RunReport.h"
+
+namespace palisor {
+namespace {
+
+constexpr std::string_view kCaptionWaiting = "待機中";
+constexpr std::string_view kCaptionAnalysing = "解析中";
+constexpr std::string_view kCaptionSending = "送信中";
+
+}  // namespace
+
+std::string CountOfLines(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " line" : " lines");
+}
+
+std::string_view StageName(const StageReached& stage) {
+  switch (stage.stage) {
+    case Stage::kDownloading:
+      return stage.list != nullptr ? stage.list->caption : std::string_view{};
+    case Stage::kAnalysing:
+      return kCaptionAnalysing;
+    case Stage::kSending:
+      break;
+  }
+  return kCaptionSending;
+}
+
+std::optional<std::string_view> ClosingCaption(const RunReport& report) {
+  if (report.outcome == Outcome::kOk) {
+    return kCaptionWaiting;
+  }
+  if (report.outcome == Outcome::kFailed && report.stage &&
+      report.stage->stage == Stage::kAnalysing) {
+    return kCaptionAnalysing;
+  }
+  return std::nullopt;
+}
+
+std::string AnalysingCaption(std::uint64_t linesWritten) {
+  return std::string(kCaptionAnalysing) + "(" + std::to_string(linesWritten + 1) + "件)";
+}
+
+std::string DescribeSkipped(const RunReport::SkippedLines& skipped) {
+  std::string text = "list " + skipped.list + ": " + CountOfLines(skipped.count) +
+                     " skipped, not read by Apache as meant";
+  const char* separator = ": ";
+  for (const std::string& line : skipped.first) {
+    text += separator + line;
+    separator = ", ";
+  }
+  return text;
+}
+
+}  // namespace palisor

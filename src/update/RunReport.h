@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "update/ListDownload.h"
+#include "update/Outcome.h"
+
+namespace palisor {
+
+// The stages of a run, in their order.
+enum class Stage {
+  kDownloading,  // one list
+  kAnalysing,    // writing the access file
+  kSending,      // publishing it on the server
+};
+
+// A stage a run reached; for a download, which list.
+struct StageReached {
+  Stage stage = Stage::kDownloading;
+  const ListEntry* list = nullptr;  // a row of kListTable while downloading
+};
+
+// A stage's name as the window's caption, palisor-update's lines and the log give it: the
+// list's caption while downloading, "解析中", "送信中".
+std::string_view StageName(const StageReached& stage);
+
+// How a run ended: kOk when it ended with "待機中" (nothing to do included), kFailed when it
+// ended early (`stage` says where, `error` what and why), kAbandoned when the user ended
+// the program during it.
+struct RunReport {
+  Outcome outcome = Outcome::kOk;
+  std::string error;
+  // Lines of one list that generation left out, for lists that had any (table order).
+  struct SkippedLines {
+    std::string list;  // the list's name and address, as failures name it
+    std::uint64_t count = 0;
+    std::vector<std::string> first;  // the first few, printable
+  };
+  std::vector<SkippedLines> skipped;
+  // What the user must hear of even when the run succeeded, one line each.
+  std::vector<std::string> warnings;
+  // Entries in the access file: addresses, networks and country lines as they stand.
+  std::uint64_t linesWritten = 0;
+  // The last stage the run reached; none when it ended before the first.
+  std::optional<StageReached> stage;
+  // Every list was off or empty: nothing was written or sent.
+  bool nothingToDo = false;
+  // The access file was replaced, so a run abandoned later no longer left it as it was.
+  bool outputWritten = false;
+};
+
+// The caption a run leaves standing: "待機中" after a good run; after a failure while
+// writing the file, "解析中" in place of its count; otherwise (nothing) the last stage's.
+std::optional<std::string_view> ClosingCaption(const RunReport& report);
+
+// "解析中(n件)": n the number of the entry to come, as the count has always been shown.
+std::string AnalysingCaption(std::uint64_t linesWritten);
+
+// "1 line", "2 lines".
+std::string CountOfLines(std::uint64_t count);
+
+// One line for the user: the list, how many of its lines were skipped and the first of them.
+std::string DescribeSkipped(const RunReport::SkippedLines& skipped);
+
+}  // namespace palisor
