@@ -1,5 +1,8 @@
 #include "platform/Curl.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <new>
 #include <utility>
 
@@ -70,36 +73,81 @@ CURLcode FinishedCode(CURLM* multi, CURL* easy) {
 
 }  // namespace
 
-MultiHandle NewMulti() {
-  return MultiHandle(Global::Ready() ? curl_multi_init() : nullptr);
+Multi::Multi()
+    : sockets_(std::make_unique<Sockets>()),
+      handle_(Global::Ready() ? curl_multi_init() : nullptr) {}
+
+void Sockets::ShutDown() {
+  const std::lock_guard lock(mutex_);
+  for (const curl_socket_t socket : open_) {
+    ::shutdown(socket, SHUT_RDWR);
+  }
 }
 
-EasyHandle NewEasy(const Limits& limits, char* errorBuffer) {
-  EasyHandle easy(Global::Ready() ? curl_easy_init() : nullptr);
+int Sockets::Opened(void* sockets, curl_socket_t socket, curlsocktype) {
+  auto& self = *static_cast<Sockets*>(sockets);
+  const std::lock_guard lock(self.mutex_);
+  self.open_.push_back(socket);
+  return CURL_SOCKOPT_OK;
+}
+
+// Closed under the lock, so that a stop never shuts down a number the system has given to
+// another file meanwhile.
+int Sockets::Close(void* sockets, curl_socket_t socket) {
+  auto& self = *static_cast<Sockets*>(sockets);
+  const std::lock_guard lock(self.mutex_);
+  std::erase(self.open_, socket);
+  return ::close(socket);
+}
+
+void Multi::Wake::operator()() const {
+  multi->sockets().ShutDown();
+  curl_multi_wakeup(multi->get());
+}
+
+void Multi::WakeOnStop(const KeepGoing& keepGoing) {
+  if (!keepGoing || keepGoing.token() == wakesOn_) {
+    return;
+  }
+  wake_.reset();
+  wakesOn_ = keepGoing.token();
+  wake_.emplace(wakesOn_, Wake{this});
+}
+
+EasyHandle NewEasy(Multi& multi, const Limits& limits, char* errorBuffer) {
+  EasyHandle easy(multi && Global::Ready() ? curl_easy_init() : nullptr);
   if (!easy) {
-    return easy;
+    return {};
   }
   errorBuffer[0] = '\0';
   EasyOptions options(easy.get());
   options.Set(CURLOPT_ERRORBUFFER, errorBuffer)
       .Set(CURLOPT_NOSIGNAL, 1L)
-      .Set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits.requestTimeout.count()));
+      .Set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits.requestTimeout.count()))
+      .Set(CURLOPT_SOCKOPTFUNCTION, &Sockets::Opened)
+      .Set(CURLOPT_SOCKOPTDATA, &multi.sockets())
+      .Set(CURLOPT_CLOSESOCKETFUNCTION, &Sockets::Close)
+      .Set(CURLOPT_CLOSESOCKETDATA, &multi.sockets());
   if (!limits.extraCaFile.empty()) {
     options.Set(CURLOPT_CAINFO, limits.extraCaFile.c_str()).Set(CURLOPT_CAPATH, kSystemCaFolder);
   }
-  return options.result() == CURLE_OK ? std::move(easy) : EasyHandle();
+  if (options.result() != CURLE_OK) {
+    return {};
+  }
+  return easy;
 }
 
-Completion Perform(CURLM* multi, CURL* easy, const KeepGoing& keepGoing) {
-  if (keepGoing) {
-    const CURLcode set = EasyOptions(easy)
-                             .Set(CURLOPT_XFERINFOFUNCTION, &AskKeepGoing)
-                             .Set(CURLOPT_XFERINFODATA, &keepGoing)
-                             .Set(CURLOPT_NOPROGRESS, 0L)
-                             .result();
-    if (set != CURLE_OK) {
-      return {false, CURLE_OK, curl_easy_strerror(set)};
-    }
+Completion Perform(Multi& multiHandle, CURL* easy, const KeepGoing& keepGoing) {
+  CURLM* const multi = multiHandle.get();
+  multiHandle.WakeOnStop(keepGoing);
+  // Set for each transfer: a handle kept for a session must not ask the stop of an earlier one.
+  const CURLcode set = EasyOptions(easy)
+                           .Set(CURLOPT_XFERINFOFUNCTION, keepGoing ? &AskKeepGoing : nullptr)
+                           .Set(CURLOPT_XFERINFODATA, keepGoing ? &keepGoing : nullptr)
+                           .Set(CURLOPT_NOPROGRESS, keepGoing ? 0L : 1L)
+                           .result();
+  if (set != CURLE_OK) {
+    return {false, CURLE_OK, curl_easy_strerror(set)};
   }
   const Attachment attachment(multi, easy);
   if (!attachment.attached()) {
@@ -123,7 +171,9 @@ Completion Perform(CURLM* multi, CURL* easy, const KeepGoing& keepGoing) {
     }
   }
   const CURLcode code = FinishedCode(multi, easy);
-  return {code == CURLE_ABORTED_BY_CALLBACK, code, {}};
+  // A stop may end the transfer as a failure of its shut-down sockets.
+  const bool stopped = keepGoing && !keepGoing();
+  return {code == CURLE_ABORTED_BY_CALLBACK || (stopped && code != CURLE_OK), code, {}};
 }
 
 std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* userData) {

@@ -14,23 +14,6 @@ namespace {
 
 using curl::EasyOptions;
 
-// Remembers whether a step ended because the user asked to stop, which libcurl may report
-// as an aborted callback or as its own error from the half-done transfer.
-class StopWatch final {
- public:
-  explicit StopWatch(const KeepGoing& keepGoing) : keepGoing_(keepGoing) {}
-
-  bool Ask() {
-    stopped_ = keepGoing_ && !keepGoing_();
-    return !stopped_;
-  }
-  bool stopped() const { return stopped_; }
-
- private:
-  const KeepGoing& keepGoing_;
-  bool stopped_ = false;
-};
-
 // The last refusal (a 4xx or 5xx reply) of an FTP server, kept in its own words: the closing
 // QUIT's reply comes after it, so libcurl's last response code no longer tells why.
 std::size_t KeepRefusal(char* data, std::size_t size, std::size_t count, void* userData) {
@@ -121,8 +104,7 @@ class CurlSession : public FileSession {
       : server_(server),
         login_(login),
         maxBodyBytes_(limits.maxBodyBytes),
-        multi_(curl::NewMulti()),
-        easy_(curl::NewEasy(limits, errorBuffer_)) {}
+        easy_(curl::NewEasy(multi_, limits, errorBuffer_)) {}
   CurlSession(const CurlSession&) = delete;
   CurlSession& operator=(const CurlSession&) = delete;
 
@@ -246,12 +228,11 @@ class CurlSession : public FileSession {
     if (options.result() != CURLE_OK) {
       return {false, options.result(), curl_easy_strerror(options.result())};
     }
-    StopWatch watch(keepGoing);
     errorBuffer_[0] = '\0';
     refusal_.clear();
-    const curl::Completion done =
-        curl::Perform(multi_.get(), easy_.get(), [&watch] { return watch.Ask(); });
-    if (done.aborted || watch.stopped()) {
+    const curl::Completion done = curl::Perform(multi_, easy_.get(), keepGoing);
+    // libcurl may tell a stop as its own error from the half-done transfer.
+    if (done.aborted || (keepGoing && !keepGoing())) {
       return {true, CURLE_OK, {}};
     }
     if (!done.multiError.empty()) {
@@ -277,7 +258,7 @@ class CurlSession : public FileSession {
   ServerAddress server_;
   ServerLogin login_;
   std::size_t maxBodyBytes_;
-  curl::MultiHandle multi_;  // outlives the easy handle, whose connection it holds
+  curl::Multi multi_;  // outlives the easy handle, whose connection it holds
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   curl::EasyHandle easy_;
   std::string refusal_;

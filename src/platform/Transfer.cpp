@@ -28,7 +28,7 @@ std::string DowngradeTarget(CURL* easy) {
 
 }  // namespace
 
-Transfer::Transfer() : multi_(curl::NewMulti()) {}
+Transfer::Transfer() = default;
 
 void Transfer::SetRequestTimeout(std::chrono::milliseconds timeout) {
   limits_.requestTimeout = timeout;
@@ -47,7 +47,7 @@ Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoi
   const std::string address(url);
   const std::string failed = "download of " + address + " failed: ";
   char errorBuffer[CURL_ERROR_SIZE];
-  const curl::EasyHandle easy = multi_ ? curl::NewEasy(limits_, errorBuffer) : nullptr;
+  const curl::EasyHandle easy = curl::NewEasy(multi_, limits_, errorBuffer);
   if (!easy) {
     return Fetched::Failed(failed + "libcurl could not be initialised");
   }
@@ -73,7 +73,7 @@ Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoi
     return Fetched::Failed(failed + curl_easy_strerror(setup));
   }
 
-  const curl::Completion done = curl::Perform(multi_.get(), easy.get(), keepGoing);
+  const curl::Completion done = curl::Perform(multi_, easy.get(), keepGoing);
   if (done.aborted) {
     return Fetched::Abandoned();
   }
@@ -112,7 +112,7 @@ Result<long> Transfer::Check(std::string_view url, const KeepGoing& keepGoing) {
   const std::string address(url);
   const std::string failed = "request of " + address + " failed: ";
   char errorBuffer[CURL_ERROR_SIZE];
-  const curl::EasyHandle easy = multi_ ? curl::NewEasy(limits_, errorBuffer) : nullptr;
+  const curl::EasyHandle easy = curl::NewEasy(multi_, limits_, errorBuffer);
   if (!easy) {
     return Result<long>::Failed(failed + "libcurl could not be initialised");
   }
@@ -125,7 +125,7 @@ Result<long> Transfer::Check(std::string_view url, const KeepGoing& keepGoing) {
   if (setup != CURLE_OK) {
     return Result<long>::Failed(failed + curl_easy_strerror(setup));
   }
-  const curl::Completion done = curl::Perform(multi_.get(), easy.get(), keepGoing);
+  const curl::Completion done = curl::Perform(multi_, easy.get(), keepGoing);
   if (done.aborted) {
     return Result<long>::Abandoned();
   }

@@ -46,7 +46,7 @@ class Transfer final {
   std::unique_ptr<FileSession> OpenSession(const ServerAddress& server, const ServerLogin& login);
 
  private:
-  curl::MultiHandle multi_;
+  curl::Multi multi_;
   curl::Limits limits_;
 };
 

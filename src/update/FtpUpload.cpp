@@ -104,7 +104,7 @@ StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, std::
       return transfer.Check(checkUrl, keepGoing);
     };
   }
-  const KeepGoing keepGoing = [&stop] { return !stop.stop_requested(); };
+  const KeepGoing keepGoing(std::move(stop));
   return Publish(publication, *session, check, warnings, keepGoing);
 }
 

@@ -45,7 +45,7 @@ std::string ListAddress(const Settings& s, std::size_t row) {
 }
 
 Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop) {
-  return transfer.Get(TrimSpaces(address), [stop] { return !stop.stop_requested(); });
+  return transfer.Get(TrimSpaces(address), KeepGoing(std::move(stop)));
 }
 
 }  // namespace palisor

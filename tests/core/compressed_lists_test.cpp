@@ -33,7 +33,7 @@ class CompressedListTest : public ::testing::Test {
   }
 
   Result<std::string> Get(std::string_view pathAndQuery) {
-    return transfer.Get(server.Url(pathAndQuery), [] { return true; });
+    return transfer.Get(server.Url(pathAndQuery), KeepGoing{});
   }
 
   const std::string list = SomeAddresses(50000);

@@ -211,7 +211,7 @@ TEST(Publishing, EveryStepThatGoesWrongLeavesTheSiteWithAFileOrSaysWhereItIs) {
     const Publication publication{
         {"/public_html", kLive}, "ftp://h/public_html/.htaccess", "htaccess.txt", kNew};
 
-    const StageResult result = Publish(publication, server, check, warnings, [] { return true; });
+    const StageResult result = Publish(publication, server, check, warnings, KeepGoing{});
 
     EXPECT_EQ(result.outcome, row.outcome) << result.error;
     EXPECT_TRUE(HoldsInOrder(result.error, row.reason)) << result.error;

@@ -309,7 +309,7 @@ TEST_F(Form1Test, WindowAnswersThroughoutASlowUploadAndEndStopsIt) {
 
   using std::chrono::milliseconds;
   EXPECT_LT(longestGap, milliseconds(100));
-  EXPECT_LT(unwound, milliseconds(1000));
+  EXPECT_LT(unwound, milliseconds(200));
   EXPECT_EQ(lastRun.outcome, Outcome::kAbandoned);
 }
 

@@ -13,7 +13,8 @@ Prints the port on the first line of standard output, then serves until killed. 
 data connections use ephemeral ports on 127.0.0.1. When COMMAND_LOG is given, every command
 received is appended to it, one per line (PASS with its argument hidden). When the
 environment holds PALISOR_FTP_FINAL_REPLY_DELAY (seconds), the reply that ends an upload
-("226") is sent that much later, as from a server slow to store the file.
+("226") is sent that much later, as from a server slow to store the file; with
+PALISOR_FTP_QUIT_DELAY (seconds), QUIT is answered that much later.
 """
 
 import argparse
@@ -77,6 +78,7 @@ def base_handler(tls):
 
 def make_handler(options):
     final_reply_delay = float(os.environ.get("PALISOR_FTP_FINAL_REPLY_DELAY", "0"))
+    quit_delay = float(os.environ.get("PALISOR_FTP_QUIT_DELAY", "0"))
 
     class TestHandler(base_handler(options.tls)):
         def respond(self, resp, logfun=logging.debug):
@@ -84,6 +86,12 @@ def make_handler(options):
                 self.ioloop.call_later(final_reply_delay, super().respond, resp, logfun)
             else:
                 super().respond(resp, logfun)
+
+        def ftp_QUIT(self, line):
+            if quit_delay:
+                self.ioloop.call_later(quit_delay, super().ftp_QUIT, line)
+            else:
+                super().ftp_QUIT(line)
 
         def pre_process_command(self, line, cmd, arg):
             if options.command_log:
