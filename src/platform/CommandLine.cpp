@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 
 #include "platform/Paths.h"
@@ -97,7 +96,7 @@ bool EnterFolder(std::string_view dir, std::string& error) {
     return false;
   }
   if (::chdir(expanded.c_str()) != 0) {
-    error = expanded + ": " + std::strerror(errno);
+    error = DescribeError(expanded, errno);
     return false;
   }
   return true;

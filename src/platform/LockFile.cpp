@@ -6,8 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
+
+#include "platform/Paths.h"
 
 namespace palisor {
 namespace {
@@ -33,7 +34,7 @@ std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path, boo
     // Never through a symbolic link: the lock must not create or remove a file elsewhere.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-      error = path.string() + ": " + std::strerror(errno);
+      error = DescribeError(path, errno);
       return std::nullopt;
     }
     int locked;
@@ -44,7 +45,7 @@ std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path, boo
       const int err = errno;
       ::close(fd);
       busy = err == EWOULDBLOCK;
-      error = path.string() + ": " + std::strerror(err);
+      error = DescribeError(path, err);
       return std::nullopt;
     }
     if (StillNamed(fd, path)) {
