@@ -170,8 +170,6 @@ TEST_F(AccessFileLayout, PackedAndMergedEntriesStayWithinApachesLineLimit) {
       {"merged: LISTMAX applies after merging", [](Settings& s) { s.MERGE = true, s.LISTMAX = 1; },
        "", "1.0.0.1\n1.0.0.0\n3.0.0.1\n", "", "deny from 1.0.0.0/31\n", 0, 1},
   };
-  settings.IPG_JP = kModeAllow;
-  settings.MODE4 = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     settings = LoadedDefaults();
