@@ -68,14 +68,13 @@ int RunOnce() {
   // The first stop signal abandons the run cleanly; a second one ends the process at once.
   std::stop_source stop;
   const palisor::StopOnSignals stopSignals(stop);
-  palisor::Module1 state;
   WarnWhenSettingsMissing();
-  palisor::LoadSettings(state);
+  palisor::Settings settings = palisor::LoadSettings();
 
   palisor::ConsoleEvents events(WriteOut, isatty(STDOUT_FILENO) == 1);
   palisor::Transfer transfer;
   const palisor::RunReport report =
-      palisor::RunUpdate(state.settings, events, transfer, stop.get_token());
+      palisor::RunUpdate(settings, events, transfer, stop.get_token());
   if (const std::string why = palisor::RecordRun(report); !why.empty()) {
     WriteError("the run was not logged: " + why);
   }

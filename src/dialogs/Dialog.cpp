@@ -66,7 +66,7 @@ int StateOf(const QCheckBox* box) {
 
 }  // namespace
 
-Dialog::Dialog(Module1& state, QWidget* parent) : QDialog(parent), state_(state) {
+Dialog::Dialog(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setObjectName(QStringLiteral("Dialog"));
   setWindowTitle(QStringLiteral("設定"));
   setFont(GothicFont(9));
@@ -81,7 +81,7 @@ Dialog::Dialog(Module1& state, QWidget* parent) : QDialog(parent), state_(state)
   FillFromSettings();
   shown_ = CurrentInputs();
   connect(check4_, &QCheckBox::toggled, this, &Dialog::ApplyFtpEnablingRule);
-  check1_->setFocus();
+  listChecks_[0]->setFocus();
 }
 
 void Dialog::BuildProxyKinds() {
@@ -90,14 +90,14 @@ void Dialog::BuildProxyKinds() {
   auto* cyber =
       MakeControl<QGroupBox>(frame4, "Frame5", "サイバーシンドローム様", 240, 240, 6375, 615);
   cyber->setProperty("index", 0);
-  check1_ = MakeControl<QCheckBox>(cyber, "Check1", "Anonymous", 480, 240, 1575, 255);
-  check2_ = MakeControl<QCheckBox>(cyber, "Check2", "Non-Anonymous", 2280, 240, 1575, 255);
-  check3_ = MakeControl<QCheckBox>(cyber, "Check3", "Squid", 4320, 240, 1575, 255);
+  listChecks_[0] = MakeControl<QCheckBox>(cyber, "Check1", "Anonymous", 480, 240, 1575, 255);
+  listChecks_[1] = MakeControl<QCheckBox>(cyber, "Check2", "Non-Anonymous", 2280, 240, 1575, 255);
+  listChecks_[2] = MakeControl<QCheckBox>(cyber, "Check3", "Squid", 4320, 240, 1575, 255);
   auto* overseas = MakeControl<QGroupBox>(frame4, "Frame5", "海外のリスト", 240, 960, 6375, 615);
   overseas->setProperty("index", 1);
-  check5_ = MakeControl<QCheckBox>(overseas, "Check5", "ロシア１", 480, 240, 1575, 255);
-  check6_ = MakeControl<QCheckBox>(overseas, "Check6", "ロシア２", 2280, 240, 1575, 255);
-  check7_ = MakeControl<QCheckBox>(overseas, "Check7", "カナダ", 4320, 240, 1575, 255);
+  listChecks_[3] = MakeControl<QCheckBox>(overseas, "Check5", "ロシア１", 480, 240, 1575, 255);
+  listChecks_[4] = MakeControl<QCheckBox>(overseas, "Check6", "ロシア２", 2280, 240, 1575, 255);
+  listChecks_[5] = MakeControl<QCheckBox>(overseas, "Check7", "カナダ", 4320, 240, 1575, 255);
 }
 
 void Dialog::BuildFtpServer() {
@@ -171,16 +171,18 @@ void Dialog::BuildButtonsAndBanner() {
 }
 
 void Dialog::SetTabOrder() {
-  QWidget* const order[] = {check1_, check2_, check3_, check5_,   check6_,       check7_,  check4_,
-                            text1_,  text3_,  text4_,  text2_,    text8_,        text11_,  text12_,
-                            text9_,  text6_,  text7_,  okButton_, cancelButton_, command1_};
+  QWidget* const order[] = {listChecks_[0], listChecks_[1], listChecks_[2], listChecks_[3],
+                            listChecks_[4], listChecks_[5], check4_,        text1_,
+                            text3_,         text4_,         text2_,         text8_,
+                            text11_,        text12_,        text9_,         text6_,
+                            text7_,         okButton_,      cancelButton_,  command1_};
   for (std::size_t i = 1; i < std::size(order); ++i) {
     setTabOrder(order[i - 1], order[i]);
   }
 }
 
 void Dialog::FillFromSettings() {
-  const Settings& s = state_.settings;
+  const Settings& s = settings_;
   text1_->setText(FromBytes(s.SVNAME));
   text3_->setText(FromBytes(s.SVUSER));
   text4_->setText(FromBytes(s.SVPSWD));
@@ -193,12 +195,9 @@ void Dialog::FillFromSettings() {
   text11_->setText(FromBytes(s.CHARBF));
   text12_->setText(FromBytes(s.CHARAF));
   SetTicked(check4_, s.FTPSW);
-  SetTicked(check1_, s.MODE1);
-  SetTicked(check2_, s.MODE2);
-  SetTicked(check3_, s.MODE3);
-  SetTicked(check5_, s.MODE4);
-  SetTicked(check6_, s.MODE5);
-  SetTicked(check7_, s.MODE6);
+  for (std::size_t i = 0; i < listChecks_.size(); ++i) {
+    SetTicked(listChecks_[i], s.lists[kCountryCount + i].mode != 0);
+  }
   ApplyFtpEnablingRule();
 }
 
@@ -235,19 +234,16 @@ void Dialog::ShowCountryControl() {
   notice.button(QMessageBox::Ok)->setIcon(QIcon());
   notice.exec();
 
-  Dialog2 countries(state_.settings);
+  Dialog2 countries(settings_);
   countries.exec();
 }
 
 SettingsDialogInputs Dialog::CurrentInputs() const {
   SettingsDialogInputs in;
   in.check4 = StateOf(check4_);
-  in.check1 = StateOf(check1_);
-  in.check2 = StateOf(check2_);
-  in.check3 = StateOf(check3_);
-  in.check5 = StateOf(check5_);
-  in.check6 = StateOf(check6_);
-  in.check7 = StateOf(check7_);
+  for (std::size_t i = 0; i < listChecks_.size(); ++i) {
+    in.listChecks[i] = StateOf(listChecks_[i]);
+  }
   in.text1 = ToBytes(text1_);
   in.text3 = ToBytes(text3_);
   in.text4 = ToBytes(text4_);
@@ -258,18 +254,19 @@ SettingsDialogInputs Dialog::CurrentInputs() const {
   in.text6 = ToBytes(text6_);
   in.text9 = ToBytes(text9_);
   in.text7 = ToBytes(text7_);
-  for (int c = 0; c < kCountryCount; ++c) {
-    in.countryModes[c] = state_.settings.CountryMode(static_cast<Country>(c));
+  for (std::size_t c = 0; c < kCountryCount; ++c) {
+    in.countryModes[c] = settings_.lists[c].mode;
   }
   return in;
 }
 
 void Dialog::SaveAndClose() {
-  std::string error;
-  if (!SaveSettings(shown_, CurrentInputs(), state_, error)) {
-    ShowSaveFailure(error);
+  Result<Settings> saved = SaveSettings(shown_, CurrentInputs());
+  if (!saved.ok()) {
+    ShowSaveFailure(saved.error);
     return;
   }
+  settings_ = std::move(saved.value);
   accept();
 }
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "dialogs/SaveSettings.h"
+#include "settings/SaveSettings.h"
 #include "settings/Settings.h"
 
 class QCheckBox;
@@ -13,7 +13,7 @@ class QLineEdit;
 namespace palisor {
 
 // The settings dialog: a view over the settings, filled at each opening. OK saves what was
-// changed through SaveSettings and restarts the countdown; when the file cannot be written it
+// changed through SaveSettings and accepts; when the file cannot be written it
 // says which file and why, and stays open. Cancel, Esc and the close box store nothing. "国別制御"
 // shows the country notice, then Dialog2.
 //
@@ -24,7 +24,7 @@ class Dialog final : public QDialog {
   Q_OBJECT
 
  public:
-  explicit Dialog(Module1& state, QWidget* parent = nullptr);
+  explicit Dialog(Settings& settings, QWidget* parent = nullptr);
 
  private:
   void BuildProxyKinds();
@@ -41,14 +41,10 @@ class Dialog final : public QDialog {
   SettingsDialogInputs CurrentInputs() const;
   std::array<QLineEdit*, 5> FtpBoxes() const;
 
-  Module1& state_;
-  SettingsDialogInputs shown_;   // as filled at the opening
-  QCheckBox* check1_ = nullptr;  // MODE1 ... MODE3
-  QCheckBox* check2_ = nullptr;
-  QCheckBox* check3_ = nullptr;
-  QCheckBox* check5_ = nullptr;  // MODE4 ... MODE6
-  QCheckBox* check6_ = nullptr;
-  QCheckBox* check7_ = nullptr;
+  Settings& settings_;
+  SettingsDialogInputs shown_;  // as filled at the opening
+  // MODE1 ... MODE6: Check1, Check2, Check3, Check5, Check6, Check7
+  std::array<QCheckBox*, kListCount - kCountryCount> listChecks_{};
   QCheckBox* check4_ = nullptr;  // FTPSW
   QLineEdit* text1_ = nullptr;   // SVNAME
   QLineEdit* text3_ = nullptr;   // SVUSER

@@ -93,7 +93,7 @@ void Dialog2::BuildControls() {
 // none selected, and OK leaves the mode as it was.
 void Dialog2::SelectHeldModes() {
   for (int c = 0; c < kCountryCount; ++c) {
-    if (QAbstractButton* held = modeGroups_[c]->button(settings_.CountryMode(Country(c)))) {
+    if (QAbstractButton* held = modeGroups_[c]->button(settings_.lists[c].mode)) {
       held->setChecked(true);
     }
   }
@@ -103,7 +103,7 @@ void Dialog2::StoreSelectedModes() {
   for (int c = 0; c < kCountryCount; ++c) {
     const int selected = modeGroups_[c]->checkedId();
     if (selected >= 0) {
-      settings_.CountryMode(Country(c)) = static_cast<std::int16_t>(selected);
+      settings_.lists[c].mode = static_cast<std::int16_t>(selected);
     }
   }
 }

@@ -7,15 +7,15 @@ std::string WaitingCaption(std::int32_t secondsLeft) {
 }
 
 void Countdown::Tick() {
-  --state_.secondsLeft;
-  if (state_.secondsLeft <= 0) {
+  --secondsLeft_;
+  if (secondsLeft_ <= 0) {
     window_.SetTimerInterval(kTimerStopped);
     // The run resets the count to TMINT and restarts the timer at each of its ends.
     window_.RunUpdateNow();
   }
   // A stopped timer means the caption belongs to someone else ("停止中" or a run's last word).
   if (window_.TimerInterval() != kTimerStopped) {
-    window_.SetCaption(WaitingCaption(state_.secondsLeft));
+    window_.SetCaption(WaitingCaption(secondsLeft_));
   }
 }
 

@@ -4,8 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "settings/Settings.h"
-
 namespace palisor {
 
 // Timer1's only two intervals: whether the countdown runs is read from the timer itself.
@@ -30,7 +28,7 @@ std::string WaitingCaption(std::int32_t secondsLeft);
 // The one-second countdown to the next automatic update run. It counts ticks, not wall time.
 class Countdown final {
  public:
-  Countdown(Module1& state, CountdownWindow& window) : state_(state), window_(window) {}
+  explicit Countdown(CountdownWindow& window) : window_(window) {}
   Countdown(const Countdown&) = delete;
   Countdown& operator=(const Countdown&) = delete;
 
@@ -40,10 +38,13 @@ class Countdown final {
   void Start();
   // "停止": keeps the count and says so in the caption.
   void Stop();
+  // Counts from `seconds` again: at the start, after a run and after the settings' OK.
+  void Restart(std::int32_t seconds) { secondsLeft_ = seconds; }
+  std::int32_t secondsLeft() const { return secondsLeft_; }
 
  private:
-  Module1& state_;
   CountdownWindow& window_;
+  std::int32_t secondsLeft_ = 0;
 };
 
 }  // namespace palisor

@@ -76,7 +76,7 @@ Form1::Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray)
       run_(std::move(run)),
       tray_(tray ? std::move(tray)
                  : std::make_unique<SystemTray>(ProgramIcon(), QString::fromUtf8(kProductName))),
-      countdown_(state_, *this),
+      countdown_(*this),
       dock_(*tray_, *this),
       runThread_(*this) {
   BuildControls();
@@ -84,7 +84,8 @@ Form1::Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray)
 
   // The load handling, in its order: the tray, the settings, the countdown.
   tray_->OnPress([this](TrayPress press) { dock_.IconPressed(press); });
-  LoadSettings(state_);
+  state_.settings = LoadSettings();
+  countdown_.Restart(state_.settings.TMINT);
   SetTimerInterval(kTimerTicking);
 }
 
@@ -207,12 +208,14 @@ void Form1::RunUpdateNow() {
   }
 }
 
-// Built afresh from the settings at each opening, without an owner window. Its OK resets
-// secondsLeft but leaves the timer as it was; a run going on takes the settings at its next
+// Built afresh from the settings at each opening, without an owner window. Its OK restarts
+// the countdown but leaves the timer as it was; a run going on takes the settings at its next
 // stage.
 void Form1::OpenSettings() {
-  Dialog dialog(state_);
-  dialog.exec();
+  Dialog dialog(state_.settings);
+  if (dialog.exec() == QDialog::Accepted) {
+    countdown_.Restart(state_.settings.TMINT);
+  }
   // Published whatever the answer: the countries' own dialog confirms on its own.
   if (runThread_.Running()) {
     runThread_.PublishSettings(state_.settings);
@@ -224,7 +227,7 @@ void Form1::RunEnded(const RunReport& report) {
     SetCaption(*caption);
   }
   EnableRunButtons(true);
-  state_.secondsLeft = state_.settings.TMINT;
+  countdown_.Restart(state_.settings.TMINT);
   SetTimerInterval(kTimerTicking);
   std::string toolTip = LastRunToolTip(report, LocalTimeText(std::chrono::system_clock::now()));
   if (!logError_.empty()) {

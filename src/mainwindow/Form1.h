@@ -45,6 +45,7 @@ class Form1 final : public QWidget, public CountdownWindow, private RunEvents, p
   // Starts a run unless one is going; returns at once.
   void RunUpdateNow() override;
   bool RunInProgress() const { return runThread_.Running(); }
+  Countdown& countdown() { return countdown_; }
 
  protected:
   void changeEvent(QEvent* event) override;

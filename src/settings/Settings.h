@@ -10,10 +10,21 @@ namespace palisor {
 // The settings file, relative to the working directory as the program has always kept it.
 inline constexpr const char* kSettingsFile = ".\\palisor.ini";
 
-// The five countries, in the order they are fetched, stored and shown.
+// The five countries, in the order they are fetched, stored and shown; a country's number is
+// also its row of kListSources.
 enum Country : int { kJapan, kChina, kHongKong, kTaiwan, kKorea, kCountryCount };
 
-// Country modes: the index into a country's row of countryListUrls.
+// The rows of kListSources after the countries.
+enum AddressListRow : int {
+  kAnonymousList = kCountryCount,
+  kNonAnonymousList,
+  kSquidList,
+  kRussia1List,
+  kRussia2List,
+  kCanadaList,
+};
+
+// Country modes.
 inline constexpr std::int16_t kModeUnspecified = 0;
 inline constexpr std::int16_t kModeAllow = 1;
 inline constexpr std::int16_t kModeDeny = 2;
@@ -23,6 +34,41 @@ inline constexpr std::int16_t kModeDeny = 2;
 inline constexpr std::int32_t kPerLineMin = 1;
 inline constexpr std::int32_t kPerLineMax = 500;
 inline constexpr std::int32_t kPerLineForRequire = 100;
+
+enum class ListGroup { kCountry, kProxy, kOverseas };
+
+// One of the eleven lists and its keys. A country has an allow list and a deny list and a
+// mode choosing between them ([CNT]); the others have one address and an on/off flag ([URL]).
+struct ListSource {
+  std::string_view name;     // for messages: "Anonymous", "Japan", ...
+  std::string_view caption;  // shown while the list downloads
+  ListGroup group;
+  std::string_view modeKey;          // "MODE1", "IPG_JP"
+  std::string_view urlKey;           // "URL1"; a country's allow list, "IPG_JP_URL1"
+  std::string_view denyUrlKey;       // a country's deny list, "IPG_JP_URL2"; empty for the others
+  std::string_view defaultFile;      // under the placeholder list folder
+  std::string_view defaultDenyFile;  // a country's deny list
+  std::int16_t defaultMode;          // only Anonymous starts on; every country starts at 0
+};
+
+inline constexpr std::size_t kListCount = 11;
+
+// The five countries (in Country order), then Anonymous, Non-Anonymous, Squid, Russia 1,
+// Russia 2 and Canada: the order the lists are fetched and written in.
+extern const std::array<ListSource, kListCount> kListSources;
+
+// The section a list's keys live in: "CNT" for a country, "URL" for the others.
+std::string_view SectionOf(const ListSource& source);
+
+// One list's settings, in the row of its kListSources entry.
+struct ListSettings {
+  std::string url;      // the address; a country's allow list
+  std::string denyUrl;  // a country's deny list
+  // On (1) or off (0); a country's mode as read (kModeAllow, kModeDeny, or anything else).
+  std::int16_t mode = 0;
+
+  bool operator==(const ListSettings&) const = default;
+};
 
 // Every setting of palisor.ini, converted and clamped. Text is kept as the file's bytes.
 struct Settings {
@@ -45,23 +91,24 @@ struct Settings {
   std::int32_t PERLINE = 0;
   bool MERGE = false;  // written as the fewest networks that cover the same addresses
   // [ETC]
-  bool HOST2IP = false;
   bool SPC_PREV = false;
   bool SPC_NEXT = false;
   std::int32_t TMINT = 0;
   // [URL]
-  std::string URL1, URL2, URL3, URL4, URL5, URL6;
-  bool MODE1 = false, MODE2 = false, MODE3 = false, MODE4 = false, MODE5 = false, MODE6 = false;
   std::int32_t LISTMAX = 0;
   std::int32_t MASK = 0;
-  // [CNT]
-  std::int16_t IPG_JP = 0, IPG_CN = 0, IPG_HK = 0, IPG_TW = 0, IPG_KR = 0;
-  // Per country: index 0 unused (mode 0 fetches nothing), 1 the allow list, 2 the deny list.
-  std::array<std::array<std::string, 3>, kCountryCount> countryListUrls;
+  // [URL] and [CNT]: the eleven lists, in kListSources order.
+  std::array<ListSettings, kListCount> lists;
 
-  std::int16_t& CountryMode(Country c);
-  std::int16_t CountryMode(Country c) const;
+  bool operator==(const Settings&) const = default;
 };
+
+// Whether the list in row `row` is fetched: on, or a country with any mode but 0.
+bool ListEnabled(const Settings& settings, std::size_t row);
+
+// The address row `row` is fetched from, as held in the settings (not trimmed); empty for a
+// country whose mode is neither allow nor deny.
+const std::string& ListAddress(const Settings& settings, std::size_t row);
 
 // Whether CHARBF begins with the word "Require" (any case): Apache 2.4's native form.
 bool IsRequireForm(std::string_view charbf);
@@ -70,10 +117,9 @@ bool IsRequireForm(std::string_view charbf);
 // Require form.
 std::int32_t PerLineFor(const Settings& s);
 
-// The program-wide shared state: the settings and the countdown to the next automatic run.
+// The program-wide shared state: the settings the window, its dialogs and its runs share.
 struct Module1 {
   Settings settings;
-  std::int32_t secondsLeft = 0;
 };
 
 }  // namespace palisor

@@ -21,20 +21,6 @@ std::string DefaultList(std::string_view fileName) {
   return std::string(kDefaultListDirectory) + std::string(fileName);
 }
 
-// The file names of each country's allow and deny lists, in Country order.
-struct CountryListFiles {
-  std::string_view allow;
-  std::string_view deny;
-};
-
-constexpr std::array<CountryListFiles, kCountryCount> kCountryListFiles = {{
-    {"ipg_ALLOW_JP.txt", "ipg_DENY_JP.txt"},
-    {"ipg_ALLOW_CN.txt", "ipg_DENY_CN.txt"},
-    {"ipg_ALLOW_HK.txt", "ipg_DENY_HK.txt"},
-    {"ipg_ALLOW_TW.txt", "ipg_DENY_TW.txt"},
-    {"ipg_ALLOW_KR.txt", "ipg_DENY_KR.txt"},
-}};
-
 // A text that holds nothing but spaces is no text at all.
 std::string EmptyIfBlank(std::string text) {
   return IsBlank(text) ? std::string() : text;
@@ -70,6 +56,20 @@ class KeyReader final {
  private:
   const IniSnapshot& snapshot_;
 };
+
+ListSettings ListSettingsFrom(const KeyReader& read, const ListSource& source) {
+  const std::string_view section = SectionOf(source);
+  const std::string defaultMode = std::to_string(source.defaultMode);
+  ListSettings list;
+  list.url = read.Text(section, source.urlKey, DefaultList(source.defaultFile));
+  if (source.group == ListGroup::kCountry) {
+    list.denyUrl = read.Text(section, source.denyUrlKey, DefaultList(source.defaultDenyFile));
+    list.mode = read.Int16(section, source.modeKey, defaultMode);
+  } else {
+    list.mode = read.Flag(section, source.modeKey, defaultMode) ? 1 : 0;
+  }
+  return list;
+}
 
 }  // namespace
 
@@ -109,23 +109,8 @@ Settings SettingsFrom(const IniSnapshot& file) {
   s.CHARAF = EmptyIfBlank(read.Text("EDIT", "CHARAF", ""));
 
   s.FTPSW = read.Flag("FTP", "FTPSW", "1");
-  s.HOST2IP = read.Flag("ETC", "HOST2IP", "0");
   s.SPC_PREV = read.Flag("ETC", "SPC_PREV", "0");
   s.SPC_NEXT = read.Flag("ETC", "SPC_NEXT", "0");
-
-  s.URL1 = read.Text("URL", "URL1", DefaultList("proxy_c1.txt"));
-  s.URL2 = read.Text("URL", "URL2", DefaultList("proxy_c2.txt"));
-  s.URL3 = read.Text("URL", "URL3", DefaultList("proxy_c3.txt"));
-  s.URL4 = read.Text("URL", "URL4", DefaultList("proxy_ru1.txt"));
-  s.URL5 = read.Text("URL", "URL5", DefaultList("proxy_ru2.txt"));
-  s.URL6 = read.Text("URL", "URL6", DefaultList("proxy_ca.txt"));
-
-  s.MODE1 = read.Flag("URL", "MODE1", "1");
-  s.MODE2 = read.Flag("URL", "MODE2", "0");
-  s.MODE3 = read.Flag("URL", "MODE3", "0");
-  s.MODE4 = read.Flag("URL", "MODE4", "0");
-  s.MODE5 = read.Flag("URL", "MODE5", "0");
-  s.MODE6 = read.Flag("URL", "MODE6", "0");
 
   s.LINESEP = DecodeLineSeparator(read.Text("EDIT", "LINESEP", "\\n"));
 
@@ -141,23 +126,14 @@ Settings SettingsFrom(const IniSnapshot& file) {
   }
   s.TMINT = std::clamp(read.Int32("ETC", "TMINT", "3600"), std::int32_t{60}, std::int32_t{32767});
 
-  for (int c = 0; c < kCountryCount; ++c) {
-    s.CountryMode(static_cast<Country>(c)) = read.Int16("CNT", kCountryKeyNames[c].mode, "0");
+  for (std::size_t row = 0; row < kListCount; ++row) {
+    s.lists[row] = ListSettingsFrom(read, kListSources[row]);
   }
-  for (int c = 0; c < kCountryCount; ++c) {
-    auto& urls = s.countryListUrls[c];
-    urls[kModeAllow] =
-        read.Text("CNT", kCountryKeyNames[c].allowList, DefaultList(kCountryListFiles[c].allow));
-    urls[kModeDeny] =
-        read.Text("CNT", kCountryKeyNames[c].denyList, DefaultList(kCountryListFiles[c].deny));
-  }
-
   return s;
 }
 
-void LoadSettings(Module1& state, std::string_view file) {
-  state.settings = SettingsFrom(IniSnapshot(NativePath(file)));
-  state.secondsLeft = state.settings.TMINT;
+Settings LoadSettings(std::string_view file) {
+  return SettingsFrom(IniSnapshot(NativePath(file)));
 }
 
 }  // namespace palisor

@@ -37,18 +37,16 @@ constexpr std::size_t kSkippedShown = 3;
 constexpr std::size_t kShortestAddress = 2;
 constexpr const char* kMergedAddressLists = "proxy and overseas lists, merged";
 
-bool CountryGroupEnabled(const Settings& s) {
-  // The sum, not "any non-zero", decides, as it always has; int avoids 16-bit overflow.
-  const int sum = int{s.IPG_JP} + s.IPG_CN + s.IPG_HK + s.IPG_TW + s.IPG_KR;
+// For the countries the sum of their modes, not "any non-zero", decides, as it always has; for
+// the other groups any list that is on. int avoids 16-bit overflow.
+bool GroupEnabled(const Settings& s, ListGroup group) {
+  int sum = 0;
+  for (std::size_t row = 0; row < kListCount; ++row) {
+    if (kListSources[row].group == group) {
+      sum += s.lists[row].mode;
+    }
+  }
   return sum > 0;
-}
-
-bool ProxyGroupEnabled(const Settings& s) {
-  return s.MODE1 || s.MODE2 || s.MODE3;
-}
-
-bool OverseasGroupEnabled(const Settings& s) {
-  return s.MODE4 || s.MODE5 || s.MODE6;
 }
 
 std::string_view CountryPrefix(bool allow) {
@@ -65,10 +63,9 @@ class Generation final {
  public:
   // The settings are copied: the settings dialog stays usable during a run, and confirming
   // it must not change the format halfway through the file.
-  Generation(AtomicFile& out, Settings& record, RunEvents& events, std::stop_token stop)
+  Generation(AtomicFile& out, const Settings& settings, RunEvents& events, std::stop_token stop)
       : out_(out),
-        record_(record),
-        settings_(record),
+        settings_(settings),
         events_(events),
         stop_(std::move(stop)),
         meter_(settings_.LINESEP),
@@ -82,7 +79,7 @@ class Generation final {
     if (StageResult head = CopyUserFile(kHeadFile); !head.ok()) {
       return head;
     }
-    if (CountryGroupEnabled(settings_)) {
+    if (GroupEnabled(settings_, ListGroup::kCountry)) {
       for (DownloadedList& list : lists.country) {
         StageResult country = settings_.MERGE ? MergeCountryList(list) : WriteCountryList(list);
         if (!country.ok()) {
@@ -126,7 +123,8 @@ class Generation final {
   static Written WrittenIf(bool ok) { return ok ? Written::kWritten : Written::kFailed; }
 
   bool AddressGroupsEnabled() const {
-    return ProxyGroupEnabled(settings_) || OverseasGroupEnabled(settings_);
+    return GroupEnabled(settings_, ListGroup::kProxy) ||
+           GroupEnabled(settings_, ListGroup::kOverseas);
   }
 
   std::vector<DownloadedList*> AddressLists(GroupLists& lists) const {
@@ -136,10 +134,10 @@ class Generation final {
         enabled.push_back(&list);
       }
     };
-    if (ProxyGroupEnabled(settings_)) {
+    if (GroupEnabled(settings_, ListGroup::kProxy)) {
       add(lists.proxy);
     }
-    if (OverseasGroupEnabled(settings_)) {
+    if (GroupEnabled(settings_, ListGroup::kOverseas)) {
       add(lists.overseas);
     }
     return enabled;
@@ -194,14 +192,10 @@ class Generation final {
     }
   }
 
-  // The record keeps the normalised forms, of what it holds now, so an edit made meanwhile
-  // is not lost; a later save writes them.
   void PrepareAffixes() {
     maskSuffix_ = settings_.MASK == 32 ? std::string() : '/' + std::to_string(settings_.MASK);
-    record_.CHARBF = NormalisedPrefix(record_.CHARBF, settings_.SPC_PREV);
-    record_.CHARAF = NormalisedSuffix(record_.CHARAF, settings_.SPC_NEXT);
-    settings_.CHARBF = record_.CHARBF;
-    settings_.CHARAF = record_.CHARAF;
+    settings_.CHARBF = NormalisedPrefix(settings_.CHARBF, settings_.SPC_PREV);
+    settings_.CHARAF = NormalisedSuffix(settings_.CHARAF, settings_.SPC_NEXT);
   }
 
   // Affixes that would break every address line fail the run before a line is written.
@@ -492,7 +486,6 @@ class Generation final {
   }
 
   AtomicFile& out_;
-  Settings& record_;
   Settings settings_;
   RunEvents& events_;
   std::stop_token stop_;
@@ -512,7 +505,7 @@ class Generation final {
 
 }  // namespace
 
-StageResult WriteAccessFile(GroupLists lists, Settings& settings, RunEvents& events,
+StageResult WriteAccessFile(GroupLists lists, const Settings& settings, RunEvents& events,
                             std::stop_token stop, RunReport* report,
                             std::chrono::milliseconds outputStallLimit) {
   std::string error;

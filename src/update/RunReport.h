@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "update/ListDownload.h"
+#include "settings/Settings.h"
 #include "update/Outcome.h"
 
 namespace palisor {
@@ -21,7 +21,7 @@ enum class Stage {
 // A stage a run reached; for a download, which list.
 struct StageReached {
   Stage stage = Stage::kDownloading;
-  const ListEntry* list = nullptr;  // a row of kListTable while downloading
+  const ListSource* list = nullptr;  // a row of kListSources while downloading
 };
 
 // A stage's name as the window's caption, palisor-update's lines and the log give it: the

@@ -46,7 +46,7 @@ class Run final {
   RunEvents& events() { return events_; }
   const std::stop_token& stop() const { return stop_; }
   bool stopped() const { return stop_.stop_requested(); }
-  void Enter(Stage stage, const ListEntry* list = nullptr) {
+  void Enter(Stage stage, const ListSource* list = nullptr) {
     reached_ = StageReached{stage, list};
     events_.StageStarted(*reached_);
   }
@@ -82,7 +82,7 @@ RunReport FromStage(StageResult stage) {
 }
 
 // The transfer's reason already names the address.
-std::string DescribeListFailure(const ListEntry& list, std::string_view reason) {
+std::string DescribeListFailure(const ListSource& list, std::string_view reason) {
   return "the " + std::string(list.name) + " list: " + std::string(reason);
 }
 
@@ -108,13 +108,13 @@ void TakeConfirmedSettings(Settings& settings, const Run& run, Transfer& transfe
 // Fetches every enabled list in table order into its group. Settings are refreshed as each
 // list comes up, so a change confirmed meanwhile applies to the lists still to come.
 RunReport DownloadLists(Settings& settings, Run& run, Transfer& transfer, Downloads& downloads) {
-  for (std::size_t row = 0; row < kListTable.size(); ++row) {
-    const ListEntry& list = kListTable[row];
+  for (std::size_t row = 0; row < kListSources.size(); ++row) {
+    const ListSource& list = kListSources[row];
     TakeConfirmedSettings(settings, run, transfer);
     if (ListEnabled(settings, row)) {
       run.Enter(Stage::kDownloading, &list);
+      const std::int16_t mode = settings.lists[row].mode;
       if (list.group == ListGroup::kCountry) {
-        const auto mode = settings.CountryMode(static_cast<Country>(row));
         if (mode != kModeAllow && mode != kModeDeny) {
           return Failed("the " + std::string(list.name) + " list cannot be chosen: country mode " +
                         std::to_string(mode) + " is not 0, 1 or 2");
@@ -130,8 +130,7 @@ RunReport DownloadLists(Settings& settings, Run& run, Transfer& transfer, Downlo
       }
       DropByteOrderMark(fetched.value);
       downloads.allBlank = downloads.allBlank && IsBlank(fetched.value);
-      const bool allow = list.group == ListGroup::kCountry &&
-                         settings.CountryMode(static_cast<Country>(row)) == kModeAllow;
+      const bool allow = list.group == ListGroup::kCountry && mode == kModeAllow;
       DownloadedList& received =
           downloads.Group(list.group)
               .emplace_back(DownloadedList{

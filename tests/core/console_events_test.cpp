@@ -11,7 +11,7 @@ namespace {
 using std::chrono::milliseconds;
 using TimePoint = std::chrono::steady_clock::time_point;
 
-const ListEntry& kAnonymous = kListTable[5];
+const ListSource& kAnonymous = kListSources[5];
 
 // What palisor-update writes of a run, into a string, on a clock the test moves by hand.
 struct Console {

@@ -50,12 +50,12 @@ class HostileListTest : public test::ScratchWorkingDir {
     s.LISTMAX = 9999;
     s.MASK = 32;
     s.TMINT = 3600;
-    s.MODE1 = true;  // the Anonymous list; no upload (FTPSW off)
+    s.lists[kAnonymousList].mode = true;  // the Anonymous list; no upload (FTPSW off)
   }
 
   // One run with the Anonymous list at `pathAndQuery` on the local server.
   RunReport RunWithList(std::string_view pathAndQuery, std::chrono::milliseconds timeout = 20s) {
-    state.settings.URL1 = server.Url(pathAndQuery);
+    state.settings.lists[kAnonymousList].url = server.Url(pathAndQuery);
     return Run(timeout);
   }
 
@@ -142,10 +142,9 @@ TEST_F(HostileListTest, AMillionEmptyLines) {
   // Empty lines write nothing: the file holds no list line at all.
   ExpectWritten(RunWithList("/repeat?text=%0A&count=1000000"), "");
   ExpectWritten(RunWithList("/repeat?text=%0D%0A&count=1000000"), "");
-  state.settings.MODE1 = false;
-  state.settings.IPG_JP = kModeAllow;
-  state.settings.countryListUrls[kJapan][kModeAllow] =
-      server.Url("/repeat?text=%0D%0A&count=1000000");
+  state.settings.lists[kAnonymousList].mode = false;
+  state.settings.lists[kJapan].mode = kModeAllow;
+  state.settings.lists[kJapan].url = server.Url("/repeat?text=%0D%0A&count=1000000");
   ExpectWritten(Run(20s), "");
 }
 

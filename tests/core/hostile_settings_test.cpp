@@ -24,10 +24,8 @@ using namespace std::string_literals;
 
 constexpr const char* kFile = "palisor.ini";
 
-// Every field of the record (and the countdown) as text, one per line, so that a difference
-// reads as a diff.
-std::string Describe(const Module1& state) {
-  const Settings& s = state.settings;
+// Every field of the record as text, one per line, so that a difference reads as a diff.
+std::string Describe(const Settings& s) {
   std::ostringstream out;
   const auto text = [&](const char* name, const std::string& value) {
     out << name << "=";
@@ -49,34 +47,20 @@ std::string Describe(const Module1& state) {
   text("SVNAME", s.SVNAME), text("SVUSER", s.SVUSER), text("SVPSWD", s.SVPSWD);
   text("SVPATH", s.SVPATH), text("SVFILE", s.SVFILE), text("LCFILE", s.LCFILE);
   text("CHARBF", s.CHARBF), text("CHARAF", s.CHARAF), text("LINESEP", s.LINESEP);
-  number("FTPSW", s.FTPSW), number("HOST2IP", s.HOST2IP), number("SPC_PREV", s.SPC_PREV);
+  number("FTPSW", s.FTPSW), number("SPC_PREV", s.SPC_PREV);
   number("SPC_NEXT", s.SPC_NEXT), number("TMINT", s.TMINT), number("MASK", s.MASK);
-  number("LISTMAX", s.LISTMAX), number("secondsLeft", state.secondsLeft);
-  text("URL1", s.URL1), text("URL2", s.URL2), text("URL3", s.URL3);
-  text("URL4", s.URL4), text("URL5", s.URL5), text("URL6", s.URL6);
-  number("MODE1", s.MODE1), number("MODE2", s.MODE2), number("MODE3", s.MODE3);
-  number("MODE4", s.MODE4), number("MODE5", s.MODE5), number("MODE6", s.MODE6);
-  for (int c = 0; c < kCountryCount; ++c) {
-    const auto country = static_cast<Country>(c);
-    number("mode", s.CountryMode(country));
-    for (const std::string& url : s.countryListUrls[c]) {
-      text("url", url);
-    }
+  number("LISTMAX", s.LISTMAX);
+  for (std::size_t row = 0; row < kListCount; ++row) {
+    const ListSettings& list = s.lists[row];
+    text(kListSources[row].urlKey.data(), list.url), text("deny list", list.denyUrl);
+    number(kListSources[row].modeKey.data(), list.mode);
   }
   return out.str();
 }
 
-Module1 Loaded() {
-  Module1 state;
-  LoadSettings(state);
-  return state;
-}
-
 // The record with no settings file at all.
-Module1 Defaults() {
-  Module1 state;
-  LoadSettings(state, "no-such-file.ini");
-  return state;
+Settings Defaults() {
+  return LoadSettings("no-such-file.ini");
 }
 
 // `size` bytes that no settings file would hold, the same on every run.
@@ -95,44 +79,44 @@ TEST_F(HostileSettingsTest, TheValuesThatCanBeReadAreRead) {
   struct Case {
     const char* name;
     std::string file;
-    std::function<void(Module1&)> expected;  // what differs from the defaults
+    std::function<void(Settings&)> expected;  // what differs from the defaults
   };
   const std::string tenThousand(10'000, 'a');
   const Case cases[] = {
-      {"binary garbage", Garbage(1 << 16, 1), [](Module1&) {}},
+      {"binary garbage", Garbage(1 << 16, 1), [](Settings&) {}},
       {"a readable section inside garbage",
        Garbage(1 << 16, 2) + "\n[ETC]\nTMINT=120\n" + Garbage(1 << 16, 3),
-       [](Module1& m) { m.settings.TMINT = m.secondsLeft = 120; }},
+       [](Settings& m) { m.TMINT = 120; }},
       {"NUL bytes in lines and values",
        "\0[ETC]\nTMINT=90\n[URL]\nMASK=24\0tail\n\0MODE2=1\n[CNT]\nIPG_JP=\0 2\n"s,
-       [](Module1& m) { m.settings.MASK = 24; }},
+       [](Settings& m) { m.MASK = 24; }},
       {"sections and keys repeated",
        "[URL]\nMASK=24\nmask=16\nMASK=20\n[url]\nLISTMAX=5\n[URL]\nLISTMAX=7\n"
        "[ETC]\n[ETC]\nTMINT=99\n",
-       [](Module1& m) { m.settings.MASK = 24; }},
+       [](Settings& m) { m.MASK = 24; }},
       {"values of 10,000 bytes",
        "[FTP]\nSVNAME=" + tenThousand + "\n[EDIT]\nCHARBF=" + std::string(10'000, 'b') +
            "\n[URL]\nMASK=" + std::string(10'000, '1') +
            "\n[ETC]\nTMINT=" + std::string(9'998, '0') + "90\n",
-       [&](Module1& m) {
-         m.settings.SVNAME = tenThousand;
-         m.settings.CHARBF = std::string(10'000, 'b') + " ";
-         m.settings.MASK = 32;                   // far beyond 32-bit, then out of range
-         m.settings.TMINT = m.secondsLeft = 90;  // read whole, leading zeros and all
+       [&](Settings& m) {
+         m.SVNAME = tenThousand;
+         m.CHARBF = std::string(10'000, 'b') + " ";
+         m.MASK = 32;   // far beyond 32-bit, then out of range
+         m.TMINT = 90;  // read whole, leading zeros and all
        }},
       {"names of 10,000 bytes",
        "[" + tenThousand + "]\nSVNAME=x\n[FTP]\n" + tenThousand + "=y\nSVUSER=site\n",
-       [](Module1& m) { m.settings.SVUSER = "site"; }},
+       [](Settings& m) { m.SVUSER = "site"; }},
       {"a line of 10,000 blanks",
        std::string(10'000, ' ') + "\n[URL]\n\t\t" + std::string(10'000, '\t') + "MODE2=1\n",
-       [](Module1& m) { m.settings.MODE2 = true; }},
+       [](Settings& m) { m.lists[kNonAnonymousList].mode = true; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::WriteBytes(kFile, c.file);
-    Module1 expected = Defaults();
+    Settings expected = Defaults();
     c.expected(expected);
-    EXPECT_EQ(Describe(Loaded()), Describe(expected));
+    EXPECT_EQ(Describe(LoadSettings()), Describe(expected));
   }
 }
 
@@ -149,12 +133,12 @@ TEST_F(HostileSettingsTest, AHundredMegabyteFileIsReadOnce) {
     out << "[ETC]\r\nTMINT=120\r\n";
     ASSERT_TRUE(out.flush());
   }
-  Module1 expected = Defaults();
-  expected.settings.MASK = 24;
-  expected.settings.TMINT = expected.secondsLeft = 120;
+  Settings expected = Defaults();
+  expected.MASK = 24;
+  expected.TMINT = 120;
 
   const auto started = std::chrono::steady_clock::now();
-  const Module1 loaded = Loaded();
+  const Settings loaded = LoadSettings();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
   EXPECT_EQ(Describe(loaded), Describe(expected));
 }
@@ -164,7 +148,7 @@ TEST_F(HostileSettingsTest, NoSizeOrShapeOfFileStopsTheStart) {
   {
     test::WriteBytes(kFile, "[ETC]\nTMINT=120\n");
     std::filesystem::resize_file(kFile, std::uintmax_t{300} << 30);  // sparse: 300 GB
-    EXPECT_EQ(Describe(Loaded()), Describe(Defaults()));
+    EXPECT_EQ(Describe(LoadSettings()), Describe(Defaults()));
   }
   {
     std::ofstream out(kFile, std::ios::binary | std::ios::trunc);
@@ -174,9 +158,9 @@ TEST_F(HostileSettingsTest, NoSizeOrShapeOfFileStopsTheStart) {
     out << "[ETC]\nTMINT=120\n";
     ASSERT_TRUE(out.flush());
   }
-  Module1 expected = Defaults();
-  expected.settings.TMINT = expected.secondsLeft = 120;
-  EXPECT_EQ(Describe(Loaded()), Describe(expected));
+  Settings expected = Defaults();
+  expected.TMINT = 120;
+  EXPECT_EQ(Describe(LoadSettings()), Describe(expected));
 }
 
 // Root reads any file, so the check runs in a child that has become an ordinary user.
@@ -193,12 +177,10 @@ TEST_F(HostileSettingsTest, AFileThatMayNotBeReadGivesTheDefaults) {
     if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       return 3;
     }
-    if (Describe(Loaded()) != Describe(Defaults())) {
+    if (Describe(LoadSettings()) != Describe(Defaults())) {
       return 1;
     }
-    Module1 readable;
-    LoadSettings(readable, "readable.ini");
-    return readable.settings.TMINT == 120 ? 0 : 2;
+    return LoadSettings("readable.ini").TMINT == 120 ? 0 : 2;
   });
   if (result == 3) {
     GTEST_SKIP() << "cannot become an ordinary user here";

@@ -22,23 +22,17 @@ std::string DefaultList(std::string_view name) {
 }
 
 // Loads settings from a file holding `text`.
-Module1 LoadFrom(std::string_view text) {
+Settings LoadFrom(std::string_view text) {
   ScratchDir dir;
   const auto file = dir / "palisor.ini";
   WriteBytes(file, text);
-  Module1 state;
-  LoadSettings(state, file.string());
-  return state;
+  return LoadSettings(file.string());
 }
 
 TEST(LoadSettings, NoFileGivesEveryDefault) {
   ScratchDir dir;
   const WorkingDirectory inside(dir.path());
-  Module1 state;
-  state.secondsLeft = 5;
-  state.settings.HOST2IP = true;
-  LoadSettings(state);
-  const Settings& s = state.settings;
+  const Settings s = LoadSettings();
 
   EXPECT_EQ(s.SVNAME, "");
   EXPECT_EQ(s.SVUSER, "");
@@ -50,30 +44,29 @@ TEST(LoadSettings, NoFileGivesEveryDefault) {
   EXPECT_EQ(s.CHARAF, "");
   EXPECT_EQ(s.LINESEP, "\n");
   EXPECT_EQ(s.TMINT, 3600);
-  EXPECT_EQ(state.secondsLeft, 3600);
   EXPECT_EQ(s.MASK, 32);
   EXPECT_EQ(s.LISTMAX, 9999);
   EXPECT_TRUE(s.FTPSW);
-  EXPECT_TRUE(s.MODE1);
-  for (const bool flag :
-       {s.HOST2IP, s.SPC_PREV, s.SPC_NEXT, s.MERGE, s.MODE2, s.MODE3, s.MODE4, s.MODE5, s.MODE6}) {
+  EXPECT_TRUE(s.lists[kAnonymousList].mode);
+  for (const bool flag : {s.SPC_PREV, s.SPC_NEXT, s.MERGE}) {
     EXPECT_FALSE(flag);
   }
-  for (const Country c : {kJapan, kChina, kHongKong, kTaiwan, kKorea}) {
-    EXPECT_EQ(s.CountryMode(c), 0);
+  for (std::size_t row = kNonAnonymousList; row < kListCount; ++row) {
+    EXPECT_EQ(s.lists[row].mode, 0) << kListSources[row].name;
   }
-  EXPECT_EQ(s.URL1, DefaultList("proxy_c1.txt"));
-  EXPECT_EQ(s.URL2, DefaultList("proxy_c2.txt"));
-  EXPECT_EQ(s.URL3, DefaultList("proxy_c3.txt"));
-  EXPECT_EQ(s.URL4, DefaultList("proxy_ru1.txt"));
-  EXPECT_EQ(s.URL5, DefaultList("proxy_ru2.txt"));
-  EXPECT_EQ(s.URL6, DefaultList("proxy_ca.txt"));
+  for (const Country c : {kJapan, kChina, kHongKong, kTaiwan, kKorea}) {
+    EXPECT_EQ(s.lists[c].mode, 0);
+  }
+  EXPECT_EQ(s.lists[kAnonymousList].url, DefaultList("proxy_c1.txt"));
+  EXPECT_EQ(s.lists[kNonAnonymousList].url, DefaultList("proxy_c2.txt"));
+  EXPECT_EQ(s.lists[kSquidList].url, DefaultList("proxy_c3.txt"));
+  EXPECT_EQ(s.lists[kRussia1List].url, DefaultList("proxy_ru1.txt"));
+  EXPECT_EQ(s.lists[kRussia2List].url, DefaultList("proxy_ru2.txt"));
+  EXPECT_EQ(s.lists[kCanadaList].url, DefaultList("proxy_ca.txt"));
   const char* codes[] = {"JP", "CN", "HK", "TW", "KR"};
   for (const Country c : {kJapan, kChina, kHongKong, kTaiwan, kKorea}) {
-    const auto& urls = s.countryListUrls[c];
-    EXPECT_EQ(urls[kModeUnspecified], "");
-    EXPECT_EQ(urls[kModeAllow], DefaultList(std::string("ipg_ALLOW_") + codes[c] + ".txt"));
-    EXPECT_EQ(urls[kModeDeny], DefaultList(std::string("ipg_DENY_") + codes[c] + ".txt"));
+    EXPECT_EQ(s.lists[c].url, DefaultList(std::string("ipg_ALLOW_") + codes[c] + ".txt"));
+    EXPECT_EQ(s.lists[c].denyUrl, DefaultList(std::string("ipg_DENY_") + codes[c] + ".txt"));
   }
 }
 
@@ -114,9 +107,7 @@ TEST(LoadSettings, ReadsTheFileInTheWorkingDirectoryWrittenByHand) {
              "[URL]\r\n"
              "IPG_TW_URL1=http://wrong.example/in-the-wrong-section.txt\r\n");
   const WorkingDirectory inside(dir.path());
-  Module1 state;
-  LoadSettings(state);
-  const Settings& s = state.settings;
+  const Settings s = LoadSettings();
 
   EXPECT_EQ(s.SVNAME, "ftp.example.org");
   EXPECT_EQ(s.SVUSER, "  user  ");
@@ -127,25 +118,23 @@ TEST(LoadSettings, ReadsTheFileInTheWorkingDirectoryWrittenByHand) {
   EXPECT_FALSE(s.FTPSW);
   EXPECT_EQ(s.CHARBF, "allow from ");
   EXPECT_EQ(s.CHARAF, " # proxy");
-  EXPECT_TRUE(s.HOST2IP);
   EXPECT_TRUE(s.SPC_PREV);
   EXPECT_FALSE(s.SPC_NEXT);
   EXPECT_EQ(s.TMINT, 1200);
-  EXPECT_EQ(state.secondsLeft, 1200);
-  EXPECT_EQ(s.URL1, DefaultList("proxy_c1.txt"));
-  EXPECT_EQ(s.URL3, "http://mirror.example/c3.txt");
-  EXPECT_FALSE(s.MODE1);
-  EXPECT_TRUE(s.MODE4);
+  EXPECT_EQ(s.lists[kAnonymousList].url, DefaultList("proxy_c1.txt"));
+  EXPECT_EQ(s.lists[kSquidList].url, "http://mirror.example/c3.txt");
+  EXPECT_FALSE(s.lists[kAnonymousList].mode);
+  EXPECT_TRUE(s.lists[kRussia1List].mode);
   EXPECT_EQ(s.MASK, 24);
   EXPECT_EQ(s.LISTMAX, 50000);
-  EXPECT_EQ(s.IPG_JP, 1);
-  EXPECT_EQ(s.IPG_CN, 2);
-  EXPECT_EQ(s.IPG_HK, 2);
-  EXPECT_EQ(s.IPG_TW, -1);     // no range check at load
-  EXPECT_EQ(s.IPG_KR, 32767);  // clamped to the field, not wrapped
-  EXPECT_EQ(s.countryListUrls[kHongKong][kModeAllow], "http://mirror.example/hk-allow.txt");
-  EXPECT_EQ(s.countryListUrls[kKorea][kModeDeny], "http://mirror.example/kr-deny.txt");
-  EXPECT_EQ(s.countryListUrls[kTaiwan][kModeAllow], DefaultList("ipg_ALLOW_TW.txt"));
+  EXPECT_EQ(s.lists[kJapan].mode, 1);
+  EXPECT_EQ(s.lists[kChina].mode, 2);
+  EXPECT_EQ(s.lists[kHongKong].mode, 2);
+  EXPECT_EQ(s.lists[kTaiwan].mode, -1);    // no range check at load
+  EXPECT_EQ(s.lists[kKorea].mode, 32767);  // clamped to the field, not wrapped
+  EXPECT_EQ(s.lists[kHongKong].url, "http://mirror.example/hk-allow.txt");
+  EXPECT_EQ(s.lists[kKorea].denyUrl, "http://mirror.example/kr-deny.txt");
+  EXPECT_EQ(s.lists[kTaiwan].url, DefaultList("ipg_ALLOW_TW.txt"));
 }
 
 struct ValueCase {
@@ -160,16 +149,14 @@ TEST(LoadSettings, NumbersMeetTheirClamps) {
       {"TMINT=-1e12", 60}, {"TMINT=&HE10", 3600},
   };
   for (const auto& c : tmint) {
-    const Module1 state = LoadFrom("[ETC]\n" + std::string(c.line) + "\n");
-    EXPECT_EQ(state.settings.TMINT, c.expected) << c.line;
-    EXPECT_EQ(state.secondsLeft, c.expected) << c.line;
+    EXPECT_EQ(LoadFrom("[ETC]\n" + std::string(c.line) + "\n").TMINT, c.expected) << c.line;
   }
   const std::vector<ValueCase> mask = {
       {"MASK=15", 32}, {"MASK=33", 32},   {"MASK=16", 16},   {"MASK=32", 32},
       {"MASK=", 32},   {"MASK=24.5", 24}, {"MASK=1e12", 32}, {"MASK=-1e12", 32},
   };
   for (const auto& c : mask) {
-    EXPECT_EQ(LoadFrom("[URL]\n" + std::string(c.line) + "\n").settings.MASK, c.expected) << c.line;
+    EXPECT_EQ(LoadFrom("[URL]\n" + std::string(c.line) + "\n").MASK, c.expected) << c.line;
   }
   const std::vector<ValueCase> listmax = {
       {"LISTMAX=0", 1},
@@ -180,8 +167,7 @@ TEST(LoadSettings, NumbersMeetTheirClamps) {
       {"LISTMAX=0.5", 1},
   };
   for (const auto& c : listmax) {
-    EXPECT_EQ(LoadFrom("[URL]\n" + std::string(c.line) + "\n").settings.LISTMAX, c.expected)
-        << c.line;
+    EXPECT_EQ(LoadFrom("[URL]\n" + std::string(c.line) + "\n").LISTMAX, c.expected) << c.line;
   }
   // Absent, PERLINE follows the form of CHARBF; present, it is obeyed within 1 ... 500.
   const std::vector<ValueCase> perLine = {
@@ -196,8 +182,7 @@ TEST(LoadSettings, NumbersMeetTheirClamps) {
       {"PERLINE=-1e12", 1},
   };
   for (const auto& c : perLine) {
-    EXPECT_EQ(PerLineFor(LoadFrom("[EDIT]\n" + std::string(c.line) + "\n").settings), c.expected)
-        << c.line;
+    EXPECT_EQ(PerLineFor(LoadFrom("[EDIT]\n" + std::string(c.line) + "\n")), c.expected) << c.line;
   }
 }
 
@@ -210,11 +195,11 @@ TEST(LoadSettings, FlagsAreOnForAnyNonZeroNumber) {
     const std::string text = "[FTP]\nFTPSW=" + std::string(value) +
                              "\n[URL]\nMODE1=" + std::string(value) +
                              "\nMODE6=" + std::string(value) + "\n";
-    const Settings s = LoadFrom(text + "[EDIT]\nMERGE=" + std::string(value) + "\n").settings;
+    const Settings s = LoadFrom(text + "[EDIT]\nMERGE=" + std::string(value) + "\n");
     EXPECT_EQ(s.MERGE, on) << value;
     EXPECT_EQ(s.FTPSW, on) << value;
-    EXPECT_EQ(s.MODE1, on) << value;
-    EXPECT_EQ(s.MODE6, on) << value;
+    EXPECT_EQ(s.lists[kAnonymousList].mode, on) << value;
+    EXPECT_EQ(s.lists[kCanadaList].mode, on) << value;
   }
 }
 
@@ -229,7 +214,7 @@ TEST(LoadSettings, TextBeforeAndAfterTheAddress) {
       {"CHARAF=\" # note\"\n", "deny from ", " # note"},
   };
   for (const auto& [lines, charbf, charaf] : cases) {
-    const Settings s = LoadFrom("[EDIT]\n" + std::string(lines)).settings;
+    const Settings s = LoadFrom("[EDIT]\n" + std::string(lines));
     EXPECT_EQ(s.CHARBF, charbf) << lines;
     EXPECT_EQ(s.CHARAF, charaf) << lines;
   }
@@ -250,7 +235,7 @@ TEST(LoadSettings, LineSeparatorCodes) {
       {"[EDIT]\nLINESEP=\\r\n", "\\r"},
   };
   for (const auto& [text, separator] : cases) {
-    EXPECT_EQ(LoadFrom(text).settings.LINESEP, separator) << text;
+    EXPECT_EQ(LoadFrom(text).LINESEP, separator) << text;
   }
   EXPECT_EQ(DecodeLineSeparator("\t\\n"), "\t\\n");  // a tab is no space here
 }
@@ -262,9 +247,8 @@ TEST(LoadSettings, LongValuesAreReadWholeAndWindowsPathsAreTakenNatively) {
   const std::string longAddress = "http://lists.example/" + std::string(300, 'h') + ".txt";
   WriteBytes(dir / "conf" / "palisor.ini", "[FTP]\nSVUSER=me\n[URL]\nURL1=" + longAddress + "\n");
   const WorkingDirectory inside(dir.path());
-  Module1 state;
-  LoadSettings(state, ".\\conf\\palisor.ini");
-  EXPECT_EQ(state.settings.URL1, longAddress);
+  const Settings s = LoadSettings(".\\conf\\palisor.ini");
+  EXPECT_EQ(s.lists[kAnonymousList].url, longAddress);
 
   EXPECT_EQ(ReadIniValue("ftp", "svuser", ".\\conf\\palisor.ini", "none"), "me");
   EXPECT_EQ(ReadIniValue("FTP", "SVPATH", ".\\conf\\palisor.ini", "none"), "none");

@@ -15,7 +15,7 @@ namespace {
 using test::ReadBytes;
 using test::ScratchDir;
 
-const StageReached kAnonymous{Stage::kDownloading, &kListTable[5]};
+const StageReached kAnonymous{Stage::kDownloading, &kListSources[5]};
 const StageReached kAnalysing{Stage::kAnalysing};
 const StageReached kSending{Stage::kSending};
 

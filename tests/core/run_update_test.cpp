@@ -38,14 +38,14 @@ class RunUpdateTest : public test::ScratchWorkingDir {
     s.MASK = 32;
     s.LISTMAX = 9999;
     s.TMINT = 1800;
-    s.URL1 = "  " + http.Url("/c1.txt") + "  ";
-    s.URL2 = http.Url("/c2.txt");
-    s.URL4 = http.Url("/ru1.txt");
-    for (auto& urls : s.countryListUrls) {
-      urls = {"", http.Url("/status/404"), http.Url("/status/404")};
+    s.lists[kAnonymousList].url = "  " + http.Url("/c1.txt") + "  ";
+    s.lists[kNonAnonymousList].url = http.Url("/c2.txt");
+    s.lists[kRussia1List].url = http.Url("/ru1.txt");
+    for (std::size_t c = 0; c < kCountryCount; ++c) {
+      s.lists[c].url = s.lists[c].denyUrl = http.Url("/status/404");
     }
-    s.countryListUrls[kJapan][2] = http.Url("/deny_jp.txt");
-    s.countryListUrls[kKorea][1] = http.Url("/allow_kr.txt");
+    s.lists[kJapan].denyUrl = http.Url("/deny_jp.txt");
+    s.lists[kKorea].url = http.Url("/allow_kr.txt");
     s.SVNAME = ftp.Address();
     s.SVUSER = "site";
     s.SVPSWD = "secret";
@@ -70,10 +70,11 @@ class RunUpdateTest : public test::ScratchWorkingDir {
 
 TEST_F(RunUpdateTest, FullRunTellsEachStageInOrderWritesAndUploads) {
   Settings& s = state.settings;
-  s.MODE1 = s.MODE2 = s.MODE4 = true;
+  s.lists[kAnonymousList].mode = s.lists[kNonAnonymousList].mode = s.lists[kRussia1List].mode =
+      true;
   s.FTPSW = true;
-  s.IPG_JP = kModeDeny;
-  s.IPG_KR = kModeAllow;
+  s.lists[kJapan].mode = kModeDeny;
+  s.lists[kKorea].mode = kModeAllow;
 
   const RunReport report = Run();
 
@@ -95,8 +96,8 @@ TEST_F(RunUpdateTest, SkippedLinesAreReportedPerListWithTheFirstThree) {
   lists.Write("allow_kr.txt", "order allow,deny\r\n11.0.0.0/8\n\n");
   lists.Write("c1.txt", "# proxies\n1.1.1.1:80\n<p>\n\t\n1.1.1.2\n10.1\n\"x\"\n");
   Settings& s = state.settings;
-  s.MODE1 = s.MODE2 = true;
-  s.IPG_KR = kModeAllow;
+  s.lists[kAnonymousList].mode = s.lists[kNonAnonymousList].mode = true;
+  s.lists[kKorea].mode = kModeAllow;
 
   const RunReport report = Run();
 
@@ -132,18 +133,19 @@ TEST_F(RunUpdateTest, EachEndSaysWhereItGotToAndLeavesTheRightFiles) {
   };
   const Case cases[] = {
       {"nothing enabled", [](Settings&) {}, Outcome::kOk, "-", "", "previous", "", false},
-      {"a country list alone", [](Settings& s) { s.IPG_JP = kModeDeny; }, Outcome::kOk, "送信中",
-       "", "deny from 10.0.0.0/8\n", "deny from 10.0.0.0/8\n", true},
+      {"a country list alone", [](Settings& s) { s.lists[kJapan].mode = kModeDeny; }, Outcome::kOk,
+       "送信中", "", "deny from 10.0.0.0/8\n", "deny from 10.0.0.0/8\n", true},
       {"a failed list",
        [this](Settings& s) {
-         s.MODE1 = s.MODE2 = s.MODE4 = true;
-         s.URL2 = http.Url("/status/500");
+         s.lists[kAnonymousList].mode = s.lists[kNonAnonymousList].mode =
+             s.lists[kRussia1List].mode = true;
+         s.lists[kNonAnonymousList].url = http.Url("/status/500");
        },
        Outcome::kFailed, "PROXY情報の取得中[Non-Anonymous]", "Non-Anonymous", "previous", "",
        false},
       {"a refused upload",
        [](Settings& s) {
-         s.MODE1 = true;
+         s.lists[kAnonymousList].mode = true;
          s.SVPSWD = "wrong";
        },
        Outcome::kFailed, "送信中", "", "deny from 1.1.1.1\n", "", true},
@@ -173,10 +175,10 @@ TEST_F(RunUpdateTest, EachEndSaysWhereItGotToAndLeavesTheRightFiles) {
 
 TEST_F(RunUpdateTest, TheChosenCountryListIsFetchedAndABadModeFailsItsStep) {
   Settings& s = state.settings;
-  s.IPG_JP = kModeDeny;  // URL1 of Japan answers 404: only URL2 may be fetched
+  s.lists[kJapan].mode = kModeDeny;  // URL1 of Japan answers 404: only URL2 may be fetched
   ASSERT_EQ(Run().outcome, Outcome::kOk);
 
-  s.IPG_CN = 3;
+  s.lists[kChina].mode = 3;
   const RunReport report = Run();
   EXPECT_EQ(report.outcome, Outcome::kFailed);
   EXPECT_EQ(events.log.end()[-2], "国別情報の取得中[中国]");
@@ -184,7 +186,7 @@ TEST_F(RunUpdateTest, TheChosenCountryListIsFetchedAndABadModeFailsItsStep) {
 }
 
 TEST_F(RunUpdateTest, EndingTheProgramMidRunAbandonsItAndLeavesTheOutputAlone) {
-  state.settings.MODE1 = state.settings.MODE2 = true;
+  state.settings.lists[kAnonymousList].mode = state.settings.lists[kNonAnonymousList].mode = true;
   state.settings.FTPSW = true;
   test::WriteBytes("htaccess.txt", "previous");
   for (const char* stopAt : {"started", "PROXY情報の取得中[Non-Anonymous]", "解析中", "lines 1"}) {
@@ -199,7 +201,7 @@ TEST_F(RunUpdateTest, EndingTheProgramMidRunAbandonsItAndLeavesTheOutputAlone) {
 }
 
 TEST_F(RunUpdateTest, EndingTheProgramOnceTheFileIsWrittenSaysItWasWritten) {
-  state.settings.MODE1 = true;
+  state.settings.lists[kAnonymousList].mode = true;
   state.settings.FTPSW = true;
   test::WriteBytes("htaccess.txt", "previous");
   events.StopAt("送信中");
@@ -233,7 +235,7 @@ TEST_F(RunUpdateTest, ACafileConfirmedDuringTheRunServesTheUpload) {
     SCOPED_TRACE(c.name);
     ftpHome.Write(".htaccess", "previous");
     Settings& s = state.settings;
-    s.MODE1 = s.FTPSW = true;
+    s.lists[kAnonymousList].mode = s.FTPSW = true;
     s.SVNAME = "ftpes://" + tls.Address();
     s.CAFILE = c.atStart;
     confirmed = [&c](Settings& taken) { taken.CAFILE = c.confirmed; };
@@ -245,7 +247,7 @@ TEST_F(RunUpdateTest, ACafileConfirmedDuringTheRunServesTheUpload) {
 
 TEST_F(RunUpdateTest, TheUploadPublishesTheFileTheRunWroteWhenLcfileChangesMeanwhile) {
   Settings& s = state.settings;
-  s.MODE1 = s.FTPSW = true;
+  s.lists[kAnonymousList].mode = s.FTPSW = true;
   confirmed = [](Settings& taken) {
     if (std::filesystem::exists("htaccess.txt")) {
       taken.LCFILE = ".\\elsewhere.txt";  // the dialog's OK, taken once the file was written
@@ -259,10 +261,11 @@ TEST_F(RunUpdateTest, TheUploadPublishesTheFileTheRunWroteWhenLcfileChangesMeanw
 
 TEST_F(RunUpdateTest, SettingsConfirmedDuringTheDownloadsApplyToTheListsStillToCome) {
   Settings& s = state.settings;
-  s.MODE1 = s.MODE2 = true;
+  s.lists[kAnonymousList].mode = s.lists[kNonAnonymousList].mode = true;
   // The dialog's OK while the first list downloads.
   confirmed = [this](Settings& taken) {
-    taken.MODE2 = taken.MODE2 && !events.Saw("PROXY情報の取得中[Anonymous]");
+    taken.lists[kNonAnonymousList].mode =
+        taken.lists[kNonAnonymousList].mode && !events.Saw("PROXY情報の取得中[Anonymous]");
   };
 
   ASSERT_EQ(Run().outcome, Outcome::kOk);

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "dialogs/SaveSettings.h"
 #include "platform/IniFile.h"
+#include "settings/SaveSettings.h"
 #include "settings/SettingsFile.h"
 #include "support/RecordingEvents.h"
 #include "support/ScratchWorkingDir.h"
@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 SettingsDialogInputs UneditedInputs() {
   SettingsDialogInputs in;
   in.check4 = 1;
-  in.check1 = 1;
+  in.listChecks[0] = 1;
   in.text1 = "ftp.mysite.example";
   in.text3 = "user";
   in.text4 = "secret";
@@ -101,25 +101,20 @@ SettingsDialogInputs WithCountries(SettingsDialogInputs in) {
 
 class SaveSettingsTest : public ::testing::Test {
  protected:
-  SaveSettingsTest() {
-    state_.settings.SVNAME = "held.example";
-    state_.secondsLeft = 17;
-  }
-
   std::string FileBytes() const { return test::ReadBytes(file_); }
   void WriteFile(const std::string& bytes) const { test::WriteBytes(file_, bytes); }
 
   bool Save(const SettingsDialogInputs& edited,
             const SettingsDialogInputs& shown = UneditedInputs()) {
-    error_.clear();
-    return SaveSettings(shown, edited, state_, error_, file_);
+    saved_ = SaveSettings(shown, edited, file_);
+    return saved_.ok();
   }
 
   // A first save of `edited` into a new file; gives the text written for `key`, as it
   // stands on its line.
   std::string FirstSaveText(const SettingsDialogInputs& edited, std::string_view key) {
     fs::remove(file_);
-    EXPECT_TRUE(Save(edited)) << error_;
+    EXPECT_TRUE(Save(edited)) << saved_.error;
     const std::string bytes = FileBytes();
     const std::string start = "\n" + std::string(key) + "=";
     const auto at = bytes.find(start);
@@ -133,8 +128,7 @@ class SaveSettingsTest : public ::testing::Test {
   test::ScratchDir scratch_;
   const fs::path dir_ = scratch_.path();
   const std::string file_ = (dir_ / "palisor.ini").string();
-  std::string error_;
-  Module1 state_;
+  Result<Settings> saved_;
 };
 
 // What each box's text becomes in the file: numbers fall back or are clamped, names and
@@ -232,11 +226,10 @@ TEST_F(SaveSettingsTest, EachBoxIsSavedInItsNormalForm) {
       EXPECT_EQ(FirstSaveText(in, c.key), saved);
     }
   }
-  EXPECT_EQ(state_.secondsLeft, 3600) << "the count starts from the interval saved last";
 }
 
 TEST_F(SaveSettingsTest, FirstSaveLaysOutEveryKeyInItsOrder) {
-  ASSERT_TRUE(Save(WithCountries(UneditedInputs()))) << error_;
+  ASSERT_TRUE(Save(WithCountries(UneditedInputs()))) << saved_.error;
   EXPECT_EQ(FileBytes(), std::string(kFtpSection) + kEtcUrlCntSections + kEditSection);
 }
 
@@ -250,12 +243,12 @@ TEST_F(SaveSettingsTest, AChangeRewritesItsOwnKeyAndNothingElse) {
   };
   const Case cases[] = {
       {"FTPSW", [](auto& in) { in.check4 = 0; }, "0"},
-      {"MODE1", [](auto& in) { in.check1 = 0; }, "0"},
-      {"MODE2", [](auto& in) { in.check2 = 1; }, "-1"},
-      {"MODE3", [](auto& in) { in.check3 = 1; }, "-1"},
-      {"MODE4", [](auto& in) { in.check5 = 2; }, "-1"},  // grey counts as ticked
-      {"MODE5", [](auto& in) { in.check6 = 1; }, "-1"},
-      {"MODE6", [](auto& in) { in.check7 = 1; }, "-1"},
+      {"MODE1", [](auto& in) { in.listChecks[0] = 0; }, "0"},
+      {"MODE2", [](auto& in) { in.listChecks[1] = 1; }, "-1"},
+      {"MODE3", [](auto& in) { in.listChecks[2] = 1; }, "-1"},
+      {"MODE4", [](auto& in) { in.listChecks[3] = 2; }, "-1"},  // grey counts as ticked
+      {"MODE5", [](auto& in) { in.listChecks[4] = 1; }, "-1"},
+      {"MODE6", [](auto& in) { in.listChecks[5] = 1; }, "-1"},
       {"SVNAME", [](auto& in) { in.text1 = "new.example"; }, "new.example"},
       {"SVUSER", [](auto& in) { in.text3 = "me"; }, "me"},
       {"SVPSWD", [](auto& in) { in.text4 = "pw"; }, "pw"},
@@ -287,7 +280,7 @@ TEST_F(SaveSettingsTest, AChangeRewritesItsOwnKeyAndNothingElse) {
     WriteFile(before);
     SettingsDialogInputs edited = shown;
     c.edit(edited);
-    ASSERT_TRUE(Save(edited, shown)) << error_;
+    ASSERT_TRUE(Save(edited, shown)) << saved_.error;
     std::string expected = before;
     const auto at = expected.find("\n" + std::string(c.key) + " = ") + 1;
     expected.replace(at, expected.find('\n', at) - at, std::string(c.key) + " =" + c.text);
@@ -300,7 +293,7 @@ TEST_F(SaveSettingsTest, AChangeRewritesItsOwnKeyAndNothingElse) {
 // file now reads it (its default). The record then holds what the file holds.
 TEST_F(SaveSettingsTest, HandEditsMadeMeanwhileSurviveAnOk) {
   const SettingsDialogInputs shown = WithCountries(UneditedInputs());
-  ASSERT_TRUE(Save(shown, shown)) << error_;
+  ASSERT_TRUE(Save(shown, shown)) << saved_.error;
   const std::string longList = "http://lists.example/" + std::string(300, 'l') + ".txt";
   std::string edited = FileBytes();
   const auto replaceLine = [&edited](std::string_view from, const std::string& to) {
@@ -316,7 +309,7 @@ TEST_F(SaveSettingsTest, HandEditsMadeMeanwhileSurviveAnOk) {
 
   auto in = shown;
   in.text1 = "new.example";
-  ASSERT_TRUE(Save(in, shown)) << error_;
+  ASSERT_TRUE(Save(in, shown)) << saved_.error;
 
   std::string expected = edited;
   expected.replace(expected.find("SVNAME=ftp.mysite.example"), 25, "SVNAME=new.example");
@@ -324,13 +317,12 @@ TEST_F(SaveSettingsTest, HandEditsMadeMeanwhileSurviveAnOk) {
   expected.insert(expected.find("MODE6=0\n") + 8,
                   "URL2=http://lists.palisor.example/proxy/proxy_c2.txt\n");
   EXPECT_EQ(FileBytes(), expected);
-  const Settings& s = state_.settings;
+  const Settings& s = saved_.value;
   EXPECT_EQ(s.SVNAME, "new.example");
   EXPECT_EQ(s.SVUSER, "hand user");
   EXPECT_EQ(s.TMINT, 900);
-  EXPECT_EQ(state_.secondsLeft, 900);
-  EXPECT_EQ(s.URL1, longList);
-  EXPECT_EQ(s.IPG_CN, kModeAllow);
+  EXPECT_EQ(s.lists[kAnonymousList].url, longList);
+  EXPECT_EQ(s.lists[kChina].mode, kModeAllow);
 }
 
 TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
@@ -353,7 +345,7 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
   shown.text1 = "old.example";
   shown.text4 = "old";
   shown.text11 = "allow from ";
-  ASSERT_TRUE(Save(WithCountries(UneditedInputs()), shown)) << error_;
+  ASSERT_TRUE(Save(WithCountries(UneditedInputs()), shown)) << saved_.error;
 
   const std::string expected = std::string(
                                    "; kept by hand\n"
@@ -377,8 +369,8 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
                                    "keep=me\n") +
                                kEtcUrlCntSections;
   EXPECT_EQ(FileBytes(), expected);
-  EXPECT_EQ(state_.settings.LCFILE, ".\\out\\site.txt");
-  EXPECT_EQ(state_.settings.LINESEP, "\r\n");
+  EXPECT_EQ(saved_.value.LCFILE, ".\\out\\site.txt");
+  EXPECT_EQ(saved_.value.LINESEP, "\r\n");
 }
 
 // A save that cannot replace the file changes neither the file nor the record, and says
@@ -401,11 +393,10 @@ TEST_F(SaveSettingsTest, AFailedSaveChangesNothingAndSaysWhy) {
     SCOPED_TRACE(c.file);
     auto in = UneditedInputs();
     in.text7 = "900";
-    EXPECT_FALSE(SaveSettings(UneditedInputs(), in, state_, error_, c.file.string()));
-    EXPECT_TRUE(error_.starts_with(c.file.string())) << error_;
-    EXPECT_NE(error_.find(c.reason), std::string::npos) << error_;
-    EXPECT_EQ(state_.settings.SVNAME, "held.example");
-    EXPECT_EQ(state_.secondsLeft, 17);
+    const Result<Settings> saved = SaveSettings(UneditedInputs(), in, c.file.string());
+    EXPECT_FALSE(saved.ok());
+    EXPECT_TRUE(saved.error.starts_with(c.file.string())) << saved.error;
+    EXPECT_NE(saved.error.find(c.reason), std::string::npos) << saved.error;
   }
   EXPECT_FALSE(fs::exists(missingFolder.parent_path()));
   EXPECT_EQ(fs::file_size(huge), kIniFileMax + 1);
@@ -426,7 +417,7 @@ TEST_F(SaveSettingsTest, AFileTheUserMayNotWriteIsLeftAsItWas) {
     if (Save(in)) {
       return 1;
     }
-    return error_.find("Permission denied") != std::string::npos ? 0 : 2;
+    return saved_.error.find("Permission denied") != std::string::npos ? 0 : 2;
   });
   if (result == 3) {
     GTEST_SKIP() << "cannot become an ordinary user here";
@@ -440,28 +431,24 @@ class SavedPrefixTest : public test::ScratchWorkingDir {};
 // The doubled space a save leaves in the prefix never reaches an output line, neither from
 // the record the dialog just saved nor after the next start has read the file back.
 TEST_F(SavedPrefixTest, ProducesTheRightOutputLineBeforeAndAfterARestart) {
-  Module1 state;
-  LoadSettings(state);
   auto in = UneditedInputs();
   in.check4 = 0;
-  in.text11 = state.settings.CHARBF;  // as the dialog shows it
+  in.text11 = LoadSettings().CHARBF;  // as the dialog shows it
   in.text12 = "# open proxy";
-  std::string error;
-  ASSERT_TRUE(SaveSettings(UneditedInputs(), in, state, error)) << error;
-  ASSERT_EQ(state.settings.CHARBF, "deny from ");
+  const Result<Settings> saved = SaveSettings(UneditedInputs(), in);
+  ASSERT_TRUE(saved.ok()) << saved.error;
+  ASSERT_EQ(saved.value.CHARBF, "deny from ");
   test::RecordingEvents events;
 
   ASSERT_TRUE(
-      WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, state.settings, events, events.token())
+      WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, saved.value, events, events.token())
           .ok());
   EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");
 
-  Module1 restarted;
-  LoadSettings(restarted);
-  EXPECT_EQ(restarted.settings.CHARBF, "deny from ");
-  ASSERT_TRUE(WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, restarted.settings, events,
-                              events.token())
-                  .ok());
+  const Settings restarted = LoadSettings();
+  EXPECT_EQ(restarted.CHARBF, "deny from ");
+  ASSERT_TRUE(
+      WriteAccessFile({{}, {{"1.2.3.4\n", "proxy"}}, {}}, restarted, events, events.token()).ok());
   EXPECT_EQ(test::ReadBytes("htaccess.txt"), "deny from 1.2.3.4 # open proxy\n");
 }
 

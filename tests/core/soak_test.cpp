@@ -149,9 +149,9 @@ class SoakTest : public test::ScratchWorkingDir {
     s.MASK = 32;
     s.LISTMAX = 9999;
     s.TMINT = 1800;
-    s.MODE1 = true;
+    s.lists[kAnonymousList].mode = true;
     s.FTPSW = true;
-    s.URL1 = http.Url("/list.txt");
+    s.lists[kAnonymousList].url = http.Url("/list.txt");
     s.SVNAME = ftp.Address();
     s.SVUSER = kUser;
     s.SVPSWD = kPassword;
@@ -168,13 +168,14 @@ class SoakTest : public test::ScratchWorkingDir {
       case Fault::kNone:
         break;
       case Fault::kDownloadError:
-        s.URL1 = PickOne<std::string>(
+        s.lists[kAnonymousList].url = PickOne<std::string>(
             {http.Url("/status/503"), http.Url("/status/404"), http.Url("/cut"),
              http.Url("/cut-gzip"), "http://" + nowhere + "/list.txt"},
             random);
         break;
       case Fault::kTimeOut:
-        s.URL1 = PickOne<std::string>({http.Url("/stall"), http.Url("/headers-stall")}, random);
+        s.lists[kAnonymousList].url =
+            PickOne<std::string>({http.Url("/stall"), http.Url("/headers-stall")}, random);
         options.requestTimeout = 300ms;
         break;
       case Fault::kRefusedUpload:

@@ -30,11 +30,11 @@ void Choose(const Dialog2& dialog, Country country, int index) {
 Settings SettingsWithModes(std::int16_t jp, std::int16_t cn, std::int16_t hk, std::int16_t tw,
                            std::int16_t kr) {
   Settings s;
-  s.IPG_JP = jp;
-  s.IPG_CN = cn;
-  s.IPG_HK = hk;
-  s.IPG_TW = tw;
-  s.IPG_KR = kr;
+  s.lists[kJapan].mode = jp;
+  s.lists[kChina].mode = cn;
+  s.lists[kHongKong].mode = hk;
+  s.lists[kTaiwan].mode = tw;
+  s.lists[kKorea].mode = kr;
   return s;
 }
 
@@ -85,11 +85,11 @@ class CountryDialogTest : public QObject {
     Choose(dialog, kKorea, 1);
     test::Click(&dialog, "OKButton");
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(s.IPG_CN, std::int16_t{2});
-    QCOMPARE(s.IPG_KR, std::int16_t{1});
-    QCOMPARE(s.IPG_JP, std::int16_t{0});
-    QCOMPARE(s.IPG_HK, std::int16_t{0});
-    QCOMPARE(s.IPG_TW, std::int16_t{0});
+    QCOMPARE(s.lists[kChina].mode, std::int16_t{2});
+    QCOMPARE(s.lists[kKorea].mode, std::int16_t{1});
+    QCOMPARE(s.lists[kJapan].mode, std::int16_t{0});
+    QCOMPARE(s.lists[kHongKong].mode, std::int16_t{0});
+    QCOMPARE(s.lists[kTaiwan].mode, std::int16_t{0});
     QVERIFY(!QFile::exists(scratch_->SettingsFile()));
   }
 
@@ -109,8 +109,8 @@ class CountryDialogTest : public QObject {
       }
       QVERIFY(!dialog.isVisible());
       QCOMPARE(dialog.result(), int(QDialog::Rejected));
-      QCOMPARE(s.IPG_JP, std::int16_t{1});
-      QCOMPARE(s.IPG_KR, std::int16_t{2});
+      QCOMPARE(s.lists[kJapan].mode, std::int16_t{1});
+      QCOMPARE(s.lists[kKorea].mode, std::int16_t{2});
       Dialog2 reopened(s);
       QCOMPARE(SelectedIndex(reopened, kJapan), 1);
     }
@@ -123,8 +123,8 @@ class CountryDialogTest : public QObject {
     QCOMPARE(SelectedIndex(dialog, kHongKong), -1);
     Choose(dialog, kHongKong, 2);
     test::Click(&dialog, "OKButton");
-    QCOMPARE(s.IPG_CN, std::int16_t{-1});
-    QCOMPARE(s.IPG_HK, std::int16_t{2});
+    QCOMPARE(s.lists[kChina].mode, std::int16_t{-1});
+    QCOMPARE(s.lists[kHongKong].mode, std::int16_t{2});
   }
 
  private:

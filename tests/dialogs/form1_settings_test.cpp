@@ -44,7 +44,7 @@ class Form1SettingsTest : public QObject {
     test::Click(form_.get(), "Command5");
     QVERIFY(wasModal);
     QCOMPARE(state_->settings.TMINT, 900);
-    QCOMPARE(state_->secondsLeft, 900);
+    QCOMPARE(form_->countdown().secondsLeft(), 900);
     QCOMPARE(form_->TimerInterval(), 0);
     QCOMPARE(ReadIniValue("ETC", "TMINT", kSettingsFile, ""), std::string("900"));
     QCOMPARE(runs_, 0);
@@ -52,13 +52,13 @@ class Form1SettingsTest : public QObject {
 
   void cancelLeavesTheCountdownAndEachOpeningStartsAfresh() {
     QCOMPARE(form_->TimerInterval(), 1000);
-    state_->secondsLeft = 77;
+    form_->countdown().Restart(77);
     test::WhenModalOpens<Dialog>([](Dialog* dialog) {
       test::Named<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("typed.example"));
       test::Click(dialog, "CancelButton");
     });
     test::Click(form_.get(), "Command5");
-    QCOMPARE(state_->secondsLeft, 77);
+    QCOMPARE(form_->countdown().secondsLeft(), 77);
     QCOMPARE(form_->TimerInterval(), 1000);
     QVERIFY(state_->settings.SVNAME.empty());
 

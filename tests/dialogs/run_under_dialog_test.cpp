@@ -65,7 +65,7 @@ class RunUnderDialogTest : public QObject {
     QCOMPARE(test::ReadBytes("htaccess.txt"),
              std::string("deny from 1.2.3.4/24\ndeny from 5.6.7.8/24\n"));
     QCOMPARE(state.settings.TMINT, 600);
-    QCOMPARE(state.secondsLeft, 600);
+    QCOMPARE(form.countdown().secondsLeft(), 600);
     QCOMPARE(form.TimerInterval(), 1000);
     QCOMPARE(ReadIniValue("URL", "MODE2", kSettingsFile, ""), std::string("-1"));
   }

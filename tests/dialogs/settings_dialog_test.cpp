@@ -19,9 +19,8 @@ namespace {
 
 using test::Named;
 
-Module1 HeldState() {
-  Module1 state;
-  Settings& s = state.settings;
+Settings HeldSettings() {
+  Settings s;
   s.SVNAME = "ftp.mysite.example";
   s.SVUSER = "hogehoge";
   s.SVPSWD = "pa55";
@@ -33,10 +32,9 @@ Module1 HeldState() {
   s.TMINT = 3600;
   s.MASK = 32;
   s.LISTMAX = 9999;
-  s.MODE1 = true;
-  s.MODE5 = true;
-  state.secondsLeft = 1234;
-  return state;
+  s.lists[kAnonymousList].mode = true;
+  s.lists[kRussia2List].mode = true;
+  return s;
 }
 
 QLineEdit* Box(const Dialog& dialog, const char* name) {
@@ -58,7 +56,7 @@ class SettingsDialogTest : public QObject {
   void cleanup() { scratch_.reset(); }
 
   void fillsEveryControlFromTheRecord() {
-    Module1 state = HeldState();
+    Settings state = HeldSettings();
     Dialog dialog(state);
     QCOMPARE(Box(dialog, "Text1")->text(), QStringLiteral("ftp.mysite.example"));
     QCOMPARE(Box(dialog, "Text3")->text(), QStringLiteral("hogehoge"));
@@ -81,9 +79,9 @@ class SettingsDialogTest : public QObject {
   }
 
   void boxesKeepTheirLengthLimitsAndMasks() {
-    Module1 state = HeldState();
-    state.settings.LISTMAX = 50000;
-    state.settings.TMINT = -1;
+    Settings state = HeldSettings();
+    state.LISTMAX = 50000;
+    state.TMINT = -1;
     Dialog dialog(state);
     QCOMPARE(Box(dialog, "Text6")->text(), QStringLiteral("5000"));
     QCOMPARE(Box(dialog, "Text7")->text(), QStringLiteral("-1"));
@@ -102,8 +100,8 @@ class SettingsDialogTest : public QObject {
   }
 
   void ftpEnablingRuleFollowsCheck4() {
-    Module1 state = HeldState();
-    state.settings.FTPSW = false;
+    Settings state = HeldSettings();
+    state.FTPSW = false;
     Dialog dialog(state);
     const QColor windowColour = QApplication::palette().color(QPalette::Active, QPalette::Base);
     const QColor buttonFace = QApplication::palette().color(QPalette::Active, QPalette::Button);
@@ -126,7 +124,7 @@ class SettingsDialogTest : public QObject {
   }
 
   void tabRunsThroughTheFramesToTheButtonsAndTheBannerShowsTheVersion() {
-    Module1 state = HeldState();
+    Settings state = HeldSettings();
     Dialog dialog(state);
     QVERIFY(Named<QLabel>(&dialog, "Label13")->text().contains(QStringLiteral(PALISOR_VERSION)));
     const QStringList expected{"Check1", "Check2", "Check3",   "Check5",       "Check6",
@@ -137,7 +135,7 @@ class SettingsDialogTest : public QObject {
   }
 
   void okNormalisesSavesRestartsTheCountdownAndCloses() {
-    Module1 state = HeldState();
+    Settings state = HeldSettings();
     Dialog dialog(state);
     dialog.show();
     Box(dialog, "Text1")->setText(QStringLiteral("  ftp.newsite.example/ "));
@@ -146,12 +144,11 @@ class SettingsDialogTest : public QObject {
     test::Click(&dialog, "OKButton");
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(state.settings.SVNAME, std::string("ftp.newsite.example"));
-    QCOMPARE(state.settings.TMINT, 3600);
-    QCOMPARE(state.secondsLeft, 3600);
+    QCOMPARE(state.SVNAME, std::string("ftp.newsite.example"));
+    QCOMPARE(state.TMINT, 3600);
     // The record holds what the file now holds, as the next start would read it.
-    QCOMPARE(state.settings.CHARBF, std::string("deny from "));
-    QCOMPARE(state.settings.CHARAF, std::string("# 日本語"));
+    QCOMPARE(state.CHARBF, std::string("deny from "));
+    QCOMPARE(state.CHARAF, std::string("# 日本語"));
     const std::string file = scratch_->SettingsFile().toStdString();
     QCOMPARE(ReadIniValue("FTP", "SVNAME", file, ""), std::string("ftp.newsite.example"));
     QCOMPARE(ReadIniValue("ETC", "TMINT", file, ""), std::string("3600"));
@@ -160,18 +157,18 @@ class SettingsDialogTest : public QObject {
   }
 
   void enterInATextBoxActsAsOk() {
-    Module1 state = HeldState();
+    Settings state = HeldSettings();
     Dialog dialog(state);
     dialog.show();
     Box(dialog, "Text7")->setText(QStringLiteral("600"));
     QTest::keyClick(Box(dialog, "Text7"), Qt::Key_Return);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(state.settings.TMINT, 600);
+    QCOMPARE(state.TMINT, 600);
     QVERIFY(QFile::exists(scratch_->SettingsFile()));
   }
 
   void okThatCannotSaveSaysWhyAndKeepsTheEdits() {
-    Module1 state = HeldState();
+    Settings state = HeldSettings();
     QVERIFY(QDir().mkdir(scratch_->SettingsFile()));  // in the way of the file
     Dialog dialog(state);
     dialog.show();
@@ -186,20 +183,18 @@ class SettingsDialogTest : public QObject {
     QVERIFY(message.contains(QStringLiteral("not a regular file")));
     QVERIFY(dialog.isVisible());
     QCOMPARE(Box(dialog, "Text7")->text(), QStringLiteral("900"));
-    QCOMPARE(state.settings.TMINT, 3600);
-    QCOMPARE(state.secondsLeft, 1234);
+    QCOMPARE(state.TMINT, 3600);
 
     // Once the way is clear, the same OK saves.
     QVERIFY(QDir().rmdir(scratch_->SettingsFile()));
     test::Click(&dialog, "OKButton");
     QVERIFY(!dialog.isVisible());
-    QCOMPARE(state.settings.TMINT, 900);
+    QCOMPARE(state.TMINT, 900);
   }
 
   void handEditsMadeWhileTheDialogIsOpenSurviveOk() {
     test::WriteFileBytes(scratch_->SettingsFile(), "[ETC]\nTMINT=3600\n[URL]\nURL1=a\n");
-    Module1 state;
-    LoadSettings(state);
+    Settings state = LoadSettings();
     Dialog dialog(state);
     dialog.show();
     test::WriteFileBytes(scratch_->SettingsFile(), "[ETC]\nTMINT=7200\n[URL]\nURL1=b\n");
@@ -210,13 +205,13 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(ReadIniValue("ETC", "TMINT", file, ""), std::string("7200"));
     QCOMPARE(ReadIniValue("URL", "URL1", file, ""), std::string("b"));
     QCOMPARE(ReadIniValue("FTP", "SVNAME", file, ""), std::string("new.example"));
-    QCOMPARE(state.settings.TMINT, 7200);
-    QCOMPARE(state.settings.URL1, std::string("b"));
+    QCOMPARE(state.TMINT, 7200);
+    QCOMPARE(state.lists[kAnonymousList].url, std::string("b"));
   }
 
   void cancelEscAndTheCloseBoxStoreNothing() {
     for (int way = 0; way < 3; ++way) {
-      Module1 state = HeldState();
+      Settings state = HeldSettings();
       Dialog dialog(state);
       dialog.show();
       Box(dialog, "Text7")->setText(QStringLiteral("600"));
@@ -231,10 +226,9 @@ class SettingsDialogTest : public QObject {
       }
       QVERIFY(!dialog.isVisible());
       QCOMPARE(dialog.result(), int(QDialog::Rejected));
-      QCOMPARE(state.settings.TMINT, 3600);
-      QCOMPARE(state.settings.SVNAME, std::string("ftp.mysite.example"));
-      QVERIFY(!state.settings.MODE2);
-      QCOMPARE(state.secondsLeft, 1234);
+      QCOMPARE(state.TMINT, 3600);
+      QCOMPARE(state.SVNAME, std::string("ftp.mysite.example"));
+      QVERIFY(!state.lists[kNonAnonymousList].mode);
       QVERIFY(!QFile::exists(scratch_->SettingsFile()));
       Dialog reopened(state);
       QCOMPARE(Box(reopened, "Text7")->text(), QStringLiteral("3600"));
@@ -242,7 +236,7 @@ class SettingsDialogTest : public QObject {
   }
 
   void countryControlShowsTheNoticeThenTheCountryDialog() {
-    Module1 state = HeldState();
+    Settings state = HeldSettings();
     Dialog dialog(state);
     dialog.show();
     Box(dialog, "Text7")->setText(QStringLiteral("900"));
@@ -265,7 +259,7 @@ class SettingsDialogTest : public QObject {
     test::Click(&dialog, "Command1");
     QVERIFY(noticeShown);
     QVERIFY(!countriesOpenedDuringNotice);
-    QCOMPARE(state.settings.IPG_CN, std::int16_t{2});
+    QCOMPARE(state.lists[kChina].mode, std::int16_t{2});
     // Back in the settings dialog with its edit intact; nothing saved yet.
     QVERIFY(dialog.isVisible());
     QCOMPARE(Box(dialog, "Text7")->text(), QStringLiteral("900"));
@@ -276,9 +270,8 @@ class SettingsDialogTest : public QObject {
     const QByteArray oldFile = "[CNT]\nIPG_CN=1\n";
     for (const bool confirm : {false, true}) {
       test::WriteFileBytes(scratch_->SettingsFile(), oldFile);
-      Module1 state = HeldState();
-      LoadSettings(state);
-      QCOMPARE(state.settings.IPG_CN, std::int16_t{1});
+      Settings state = LoadSettings();
+      QCOMPARE(state.lists[kChina].mode, std::int16_t{1});
       Dialog dialog(state);
       dialog.show();
       test::WhenModalOpens<QMessageBox>(
@@ -291,13 +284,12 @@ class SettingsDialogTest : public QObject {
       test::Click(&dialog, "Command1");
       test::Click(&dialog, confirm ? "OKButton" : "CancelButton");
       // In memory the new choices hold either way.
-      QCOMPARE(state.settings.IPG_CN, std::int16_t{2});
-      QCOMPARE(state.settings.IPG_TW, std::int16_t{1});
+      QCOMPARE(state.lists[kChina].mode, std::int16_t{2});
+      QCOMPARE(state.lists[kTaiwan].mode, std::int16_t{1});
 
-      Module1 restarted;
-      LoadSettings(restarted);
-      QCOMPARE(restarted.settings.IPG_CN, std::int16_t(confirm ? 2 : 1));
-      QCOMPARE(restarted.settings.IPG_TW, std::int16_t(confirm ? 1 : 0));
+      const Settings restarted = LoadSettings();
+      QCOMPARE(restarted.lists[kChina].mode, std::int16_t(confirm ? 2 : 1));
+      QCOMPARE(restarted.lists[kTaiwan].mode, std::int16_t(confirm ? 1 : 0));
       if (!confirm) {
         QCOMPARE(test::FileBytes(scratch_->SettingsFile()), oldFile);
       }

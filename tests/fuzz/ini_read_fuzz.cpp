@@ -33,19 +33,15 @@ void CheckOneKey(std::string_view section, std::string_view key, std::string_vie
 
 // Whatever the file holds, the record meets its clamps.
 void CheckWholeRecord(const std::filesystem::path& file) {
-  Module1 state;
-  LoadSettings(state, file.string());
-  const Settings& s = state.settings;
+  const Settings s = LoadSettings(file.string());
   FUZZ_CHECK(s.TMINT >= 60 && s.TMINT <= 32767);
   FUZZ_CHECK(s.MASK >= 16 && s.MASK <= 32);
   FUZZ_CHECK(s.LISTMAX >= 1);
-  FUZZ_CHECK(state.secondsLeft == s.TMINT);
-  for (const auto& urls : s.countryListUrls) {
-    FUZZ_CHECK(urls[0].empty());
-    FUZZ_CHECK(!HoldsLineEnd(urls[1]) && !HoldsLineEnd(urls[2]));
+  for (const ListSettings& list : s.lists) {
+    FUZZ_CHECK(!HoldsLineEnd(list.url) && !HoldsLineEnd(list.denyUrl));
   }
   for (const std::string* text : {&s.SVNAME, &s.SVUSER, &s.SVPSWD, &s.SVPATH, &s.SVFILE, &s.LCFILE,
-                                  &s.CHARBF, &s.CHARAF, &s.URL1, &s.URL6, &s.LINESEP}) {
+                                  &s.CHARBF, &s.CHARAF, &s.LINESEP}) {
     FUZZ_CHECK(!HoldsLineEnd(*text) || text == &s.LINESEP);
   }
 }

@@ -12,8 +12,6 @@ namespace {
 // every run does at its end: the count back to TMINT, the timer running, "待機中" left.
 class TickedWindow final : public CountdownWindow {
  public:
-  explicit TickedWindow(Module1& state) : state_(state) {}
-
   int TimerInterval() const override { return interval; }
   void SetTimerInterval(int milliseconds) override { interval = milliseconds; }
   void SetCaption(std::string_view text) override { caption = text; }
@@ -21,7 +19,7 @@ class TickedWindow final : public CountdownWindow {
     ++runs;
     intervalDuringRun = interval;
     caption = "待機中";
-    state_.secondsLeft = state_.settings.TMINT;
+    countdown->Restart(tmint);
     if (restartsTimer) {
       interval = kTimerTicking;
     }
@@ -32,16 +30,16 @@ class TickedWindow final : public CountdownWindow {
   int runs = 0;
   int intervalDuringRun = -1;
   bool restartsTimer = true;
-
- private:
-  Module1& state_;
+  std::int32_t tmint = 0;
+  Countdown* countdown = nullptr;
 };
 
 class CountdownTest : public ::testing::Test {
  protected:
   void SetUpState(std::int32_t tmint) {
-    state.settings.TMINT = tmint;
-    state.secondsLeft = tmint;
+    window.tmint = tmint;
+    window.countdown = &countdown;
+    countdown.Restart(tmint);
   }
   // Timer1 delivers a tick only while its interval is not 0.
   void Ticks(int count) {
@@ -52,16 +50,15 @@ class CountdownTest : public ::testing::Test {
     }
   }
 
-  Module1 state;
-  TickedWindow window{state};
-  Countdown countdown{state, window};
+  TickedWindow window;
+  Countdown countdown{window};
 };
 
 TEST_F(CountdownTest, FirstTickReplacesTheProductNameWithTheCount) {
   SetUpState(3600);
   EXPECT_EQ(window.caption, "Palisor");
   Ticks(1);
-  EXPECT_EQ(state.secondsLeft, 3599);
+  EXPECT_EQ(countdown.secondsLeft(), 3599);
   EXPECT_EQ(window.caption, "待機中(3599秒)");
   EXPECT_EQ(window.runs, 0);
 }
@@ -92,13 +89,13 @@ TEST_F(CountdownTest, ShortestIntervalRunsOnItsSixtiethTickAndShowsTheFullInterv
 TEST_F(CountdownTest, StopKeepsTheCountAndStartResumesFromIt) {
   SetUpState(3600);
   Ticks(3600 - 1234);
-  ASSERT_EQ(state.secondsLeft, 1234);
+  ASSERT_EQ(countdown.secondsLeft(), 1234);
 
   countdown.Stop();
   EXPECT_EQ(window.interval, kTimerStopped);
   EXPECT_EQ(window.caption, "停止中");
   Ticks(100);  // time passes; no tick arrives
-  EXPECT_EQ(state.secondsLeft, 1234);
+  EXPECT_EQ(countdown.secondsLeft(), 1234);
 
   countdown.Stop();  // stopping again only writes the caption again
   EXPECT_EQ(window.caption, "停止中");
@@ -106,7 +103,7 @@ TEST_F(CountdownTest, StopKeepsTheCountAndStartResumesFromIt) {
   countdown.Start();
   EXPECT_EQ(window.interval, kTimerTicking);
   EXPECT_EQ(window.caption, "停止中") << "the next tick shows the count, not the start";
-  EXPECT_EQ(state.secondsLeft, 1234);
+  EXPECT_EQ(countdown.secondsLeft(), 1234);
   Ticks(1);
   EXPECT_EQ(window.caption, "待機中(1233秒)");
 }
@@ -116,14 +113,14 @@ TEST_F(CountdownTest, StartWhileCountingChangesNothing) {
   Ticks(5);
   countdown.Start();
   EXPECT_EQ(window.interval, kTimerTicking);
-  EXPECT_EQ(state.secondsLeft, 3595);
+  EXPECT_EQ(countdown.secondsLeft(), 3595);
   EXPECT_EQ(window.caption, "待機中(3595秒)");
 }
 
 TEST_F(CountdownTest, CountAlreadySpentRunsAtTheNextTick) {
   // A count at 0 or below (the settings dialog's OK can set any TMINT) still means "now".
   SetUpState(3600);
-  state.secondsLeft = 0;
+  countdown.Restart(0);
   Ticks(1);
   EXPECT_EQ(window.runs, 1);
   EXPECT_EQ(window.caption, "待機中(3600秒)");
@@ -132,7 +129,7 @@ TEST_F(CountdownTest, CountAlreadySpentRunsAtTheNextTick) {
 TEST_F(CountdownTest, RunThatLeavesTheTimerStoppedKeepsItsCaption) {
   SetUpState(60);
   window.restartsTimer = false;
-  state.secondsLeft = 1;
+  countdown.Restart(1);
   Ticks(1);
   EXPECT_EQ(window.runs, 1);
   EXPECT_EQ(window.caption, "待機中");

@@ -75,11 +75,8 @@ class Form1Test : public ::testing::Test {
           return lastRun = RunUpdate(s, events, transfer, std::move(stop), options);
         },
         std::move(fakeTray));
-    Settings& settings = state.settings;
-    settings.MODE1 = settings.MODE2 = settings.MODE3 = false;
-    settings.MODE4 = settings.MODE5 = settings.MODE6 = false;
-    for (int c = 0; c < kCountryCount; ++c) {
-      settings.CountryMode(static_cast<Country>(c)) = kModeUnspecified;
+    for (ListSettings& list : state.settings.lists) {
+      list.mode = 0;
     }
     form->show();
   }
@@ -113,7 +110,7 @@ class Form1Test : public ::testing::Test {
 TEST_F(Form1Test, StartsCountingWithoutARun) {
   Make();
   EXPECT_EQ(state.settings.TMINT, 3600) << "the settings were loaded";
-  EXPECT_EQ(state.secondsLeft, 3600);
+  EXPECT_EQ(form->countdown().secondsLeft(), 3600);
   EXPECT_EQ(Timer1()->interval(), 1000);
   EXPECT_TRUE(Timer1()->isActive());
   EXPECT_EQ(runs, 0);
@@ -175,7 +172,7 @@ TEST_F(Form1Test, ButtonsAndTimerDriveTheCountdown) {
   Tick();
   EXPECT_EQ(Caption(), "待機中(3599秒)");
 
-  state.secondsLeft = 1;
+  form->countdown().Restart(1);
   Tick();
   AwaitRunEnd();
   EXPECT_EQ(runs, 2);
@@ -189,8 +186,8 @@ TEST_F(Form1Test, DuringARunOnlyEndAndMinimiseWorkAndEndAbandonsTheRun) {
   test::ScratchDir lists;
   test::HttpServer server(lists.path());
   Make();
-  state.settings.MODE1 = true;
-  state.settings.URL1 = server.Url("/stall");
+  state.settings.lists[kAnonymousList].mode = true;
+  state.settings.lists[kAnonymousList].url = server.Url("/stall");
 
   Click("Command1");
   QTRY_COMPARE(Caption(), std::string("PROXY情報の取得中[Anonymous]"));
@@ -238,8 +235,8 @@ TEST_F(Form1Test, EveryRunsOutcomeIsShownAndLogged) {
   int logLines = 0;
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.list) + (row.inTray ? " in the tray" : " shown"));
-    state.settings.MODE1 = true;
-    state.settings.URL1 = server.Url(row.list);
+    state.settings.lists[kAnonymousList].mode = true;
+    state.settings.lists[kAnonymousList].url = server.Url(row.list);
     state.settings.FTPSW = false;
     if (row.inTray) {
       Click("Command6");
@@ -281,8 +278,8 @@ TEST_F(Form1Test, WindowAnswersThroughoutASlowUploadAndEndStopsIt) {
   unsetenv("PALISOR_FTP_FINAL_REPLY_DELAY");
   Make();
   Settings& settings = state.settings;
-  settings.MODE1 = true;
-  settings.URL1 = http.Url("/proxy_c1.txt");
+  settings.lists[kAnonymousList].mode = true;
+  settings.lists[kAnonymousList].url = http.Url("/proxy_c1.txt");
   settings.FTPSW = true;
   settings.SVNAME = ftp.Address();
   settings.SVUSER = "user";
@@ -318,7 +315,7 @@ TEST_F(Form1Test, ClosingTheWindowEndsTheProgramLikeTheEndButton) {
   form->close();
   EXPECT_FALSE(form->isVisible());
   // A tick still queued when the program ends starts no run.
-  state.secondsLeft = 1;
+  form->countdown().Restart(1);
   QMetaObject::invokeMethod(Timer1(), "timeout");
   EXPECT_EQ(runs, 0);
 }
@@ -355,7 +352,7 @@ TEST_F(Form1Test, CountdownAndRunsGoOnInTheTray) {
   Make();
   Click("Command6");
   QTRY_VERIFY(!form->isVisible());
-  state.secondsLeft = 1;
+  form->countdown().Restart(1);
   Tick();
   AwaitRunEnd();
   EXPECT_EQ(runs, 1);

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Result.h"
 #include "settings/Settings.h"
 
 namespace palisor {
@@ -13,12 +14,9 @@ namespace palisor {
 // country modes chosen through it.
 struct SettingsDialogInputs {
   int check4 = 0;  // FTPSW
-  int check1 = 0;  // MODE1 ... MODE6 from Check1, Check2, Check3, Check5, Check6, Check7
-  int check2 = 0;
-  int check3 = 0;
-  int check5 = 0;
-  int check6 = 0;
-  int check7 = 0;
+  // MODE1 ... MODE6, the lists after the countries, from Check1, Check2, Check3, Check5,
+  // Check6 and Check7
+  std::array<int, kListCount - kCountryCount> listChecks{};
   std::string text1;   // SVNAME
   std::string text3;   // SVUSER
   std::string text4;   // SVPSWD
@@ -38,9 +36,8 @@ struct SettingsDialogInputs {
 // atomic replacement of the file: a key whose normalised value the edit changed gets the new
 // value; any other key keeps what the file holds now, so hand edits made meanwhile survive,
 // and is only added, with its value as the file reads now, when the file lacks it.
-// On success the settings become what the file now holds and secondsLeft restarts at TMINT.
-// On failure nothing changes, and `error` names the file and the reason.
-bool SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
-                  Module1& state, std::string& error, std::string_view file = kSettingsFile);
+// Gives the settings the file holds now; a failure names the file and the reason.
+Result<Settings> SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
+                              std::string_view file = kSettingsFile);
 
 }  // namespace palisor

@@ -1,4 +1,4 @@
-#include "dialogs/SaveSettings.h"
+#include "settings/SaveSettings.h"
 
 #include <array>
 #include <cmath>
@@ -84,12 +84,9 @@ std::string FlagText(bool on) {
 
 void NormaliseInputs(const SettingsDialogInputs& in, Settings& s) {
   s.FTPSW = in.check4 != 0;
-  s.MODE1 = in.check1 != 0;
-  s.MODE2 = in.check2 != 0;
-  s.MODE3 = in.check3 != 0;
-  s.MODE4 = in.check5 != 0;
-  s.MODE5 = in.check6 != 0;
-  s.MODE6 = in.check7 != 0;
+  for (std::size_t i = 0; i < in.listChecks.size(); ++i) {
+    s.lists[kCountryCount + i].mode = in.listChecks[i] != 0 ? 1 : 0;
+  }
   s.SVNAME = TrimmedWithoutTrailingSlash(in.text1);
   s.SVUSER = Trimmed(in.text3);
   s.SVPSWD = Trimmed(in.text4);
@@ -105,8 +102,8 @@ void NormaliseInputs(const SettingsDialogInputs& in, Settings& s) {
   s.LISTMAX = ReadNumberField(in.text6, kListMaxField);
   s.MASK = ReadNumberField(in.text9, kMaskField);
   s.TMINT = ReadNumberField(in.text7, kIntervalField);
-  for (int c = 0; c < kCountryCount; ++c) {
-    s.CountryMode(static_cast<Country>(c)) = in.countryModes[c];
+  for (std::size_t c = 0; c < kCountryCount; ++c) {
+    s.lists[c].mode = in.countryModes[c];
   }
 }
 
@@ -115,6 +112,22 @@ struct SavedKey {
   std::string_view key;
   std::string text;
 };
+
+// One key of each country, or of each other list, in table order, with the text `text` makes
+// of the list's settings.
+constexpr bool kCountries = true;
+constexpr bool kOtherLists = false;
+
+template <typename Text>
+void AddListKeys(std::vector<SavedKey>& keys, const Settings& s, bool countries,
+                 std::string_view ListSource::*key, Text text) {
+  for (std::size_t row = 0; row < kListCount; ++row) {
+    const ListSource& source = kListSources[row];
+    if ((source.group == ListGroup::kCountry) == countries) {
+      keys.push_back({SectionOf(source), source.*key, text(s.lists[row])});
+    }
+  }
+}
 
 // Every saved key with the text it is written as. The order matters: a first save lays the
 // file out in it.
@@ -125,38 +138,29 @@ std::vector<SavedKey> SavedKeys(const Settings& s) {
       {"FTP", "SVPSWD", s.SVPSWD},
       {"FTP", "SVPATH", s.SVPATH},
       {"FTP", "SVFILE", s.SVFILE},
-      {"ETC", "HOST2IP", FlagText(s.HOST2IP)},
+      // Nothing reads it any more, but files have always had it.
+      {"ETC", "HOST2IP", "0"},
       {"ETC", "SPC_PREV", FlagText(s.SPC_PREV)},
       {"ETC", "SPC_NEXT", FlagText(s.SPC_NEXT)},
       {"ETC", "TMINT", std::to_string(s.TMINT)},
-      {"URL", "URL1", s.URL1},
-      {"URL", "URL2", s.URL2},
-      {"URL", "URL3", s.URL3},
-      {"URL", "URL4", s.URL4},
-      {"URL", "URL5", s.URL5},
-      {"URL", "URL6", s.URL6},
-      {"URL", "MASK", std::to_string(s.MASK)},
-      {"URL", "LISTMAX", std::to_string(s.LISTMAX)},
-      {"FTP", "FTPSW", FlagText(s.FTPSW)},
-      {"URL", "MODE1", FlagText(s.MODE1)},
-      {"URL", "MODE2", FlagText(s.MODE2)},
-      {"URL", "MODE3", FlagText(s.MODE3)},
-      {"URL", "MODE4", FlagText(s.MODE4)},
-      {"URL", "MODE5", FlagText(s.MODE5)},
-      {"URL", "MODE6", FlagText(s.MODE6)},
   };
-  for (int c = 0; c < kCountryCount; ++c) {
-    keys.push_back(
-        {"CNT", kCountryKeyNames[c].mode, std::to_string(s.CountryMode(static_cast<Country>(c)))});
-  }
-  for (int c = 0; c < kCountryCount; ++c) {
-    keys.push_back({"CNT", kCountryKeyNames[c].allowList,
-                    std::string(TrimSpaces(s.countryListUrls[c][kModeAllow]))});
-  }
-  for (int c = 0; c < kCountryCount; ++c) {
-    keys.push_back({"CNT", kCountryKeyNames[c].denyList,
-                    std::string(TrimSpaces(s.countryListUrls[c][kModeDeny]))});
-  }
+  const auto url = [](const ListSettings& list) { return list.url; };
+  const auto trimmedUrl = [](const ListSettings& list) {
+    return std::string(TrimSpaces(list.url));
+  };
+  const auto trimmedDenyUrl = [](const ListSettings& list) {
+    return std::string(TrimSpaces(list.denyUrl));
+  };
+  const auto flag = [](const ListSettings& list) { return FlagText(list.mode != 0); };
+  const auto number = [](const ListSettings& list) { return std::to_string(list.mode); };
+  AddListKeys(keys, s, kOtherLists, &ListSource::urlKey, url);
+  keys.push_back({"URL", "MASK", std::to_string(s.MASK)});
+  keys.push_back({"URL", "LISTMAX", std::to_string(s.LISTMAX)});
+  keys.push_back({"FTP", "FTPSW", FlagText(s.FTPSW)});
+  AddListKeys(keys, s, kOtherLists, &ListSource::modeKey, flag);
+  AddListKeys(keys, s, kCountries, &ListSource::modeKey, number);
+  AddListKeys(keys, s, kCountries, &ListSource::urlKey, trimmedUrl);
+  AddListKeys(keys, s, kCountries, &ListSource::denyUrlKey, trimmedDenyUrl);
   keys.push_back({"EDIT", "CHARBF", s.CHARBF});
   keys.push_back({"EDIT", "CHARAF", s.CHARAF});
   return keys;
@@ -169,13 +173,14 @@ Settings WithInputs(Settings s, const SettingsDialogInputs& inputs) {
 
 }  // namespace
 
-bool SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
-                  Module1& state, std::string& error, std::string_view file) {
+Result<Settings> SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
+                              std::string_view file) {
   // The absolute name, so that a failure says which file wherever the program was started.
   std::error_code ignored;
+  std::string error;
   auto document = IniDocument::Read(std::filesystem::absolute(NativePath(file), ignored), error);
   if (!document) {
-    return false;
+    return Result<Settings>::Failed(std::move(error));
   }
   // The keys the dialog does not edit come from the file, never from memory.
   const Settings held = SettingsFrom(IniSnapshot::OfBytes(document->bytes()));
@@ -189,11 +194,9 @@ bool SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs&
     }
   }
   if (!document->Save(error)) {
-    return false;
+    return Result<Settings>::Failed(std::move(error));
   }
-  state.settings = SettingsFrom(IniSnapshot::OfBytes(document->bytes()));
-  state.secondsLeft = state.settings.TMINT;
-  return true;
+  return Result<Settings>::Ok(SettingsFrom(IniSnapshot::OfBytes(document->bytes())));
 }
 
 }  // namespace palisor
