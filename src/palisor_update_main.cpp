@@ -4,9 +4,12 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/CommandLine.h"
 #include "platform/Paths.h"
@@ -15,6 +18,8 @@
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 #include "update/ConsoleEvents.h"
+#include "update/DryRun.h"
+#include "update/FtpUpload.h"
 #include "update/RunLog.h"
 #include "update/RunUpdate.h"
 
@@ -23,7 +28,8 @@ namespace {
 constexpr std::string_view kProgram = "palisor-update";
 
 constexpr std::string_view kUsage =
-    "Usage: palisor-update [-h|--help] [--version] [--dir DIR]\n"
+    "Usage: palisor-update [--dry-run | --history | --restore [N]] [--dir DIR]\n"
+    "       palisor-update -h|--help | --version\n"
     "\n"
     "Makes one Palisor update run in the current folder (or DIR): reads palisor.ini,\n"
     "downloads the enabled lists, writes the access file and, when the settings say so,\n"
@@ -31,14 +37,23 @@ constexpr std::string_view kUsage =
     "Each stage of the run is printed on a line of its own; warnings and skipped list lines\n"
     "on standard error.\n"
     "\n"
-    "Options:\n";
+    "Options:\n"
+    "  --dry-run   look before going live: download, check and generate as a run does, but\n"
+    "              write only the preview file (htaccess.preview.txt), read the live file\n"
+    "              and send nothing; prints what the new file adds and removes and what a\n"
+    "              run would upload\n"
+    "  --history   list the kept versions of the site's file (palisor.history/)\n"
+    "  --restore [N]\n"
+    "              put kept version N (default 1, the most recent) back on the site, with\n"
+    "              the check and rollback of every upload\n";
 
 constexpr std::string_view kExitStatus =
     "\n"
     "Exit status:\n"
-    "  0    the run ended with \"待機中\" (nothing to do included)\n"
+    "  0    the run ended with \"待機中\" (nothing to do included); with --dry-run, a run\n"
+    "       would go ahead\n"
     "  1    the run ended early on a failure, or DIR could not be made the working folder;\n"
-    "       the reason is printed to standard error\n"
+    "       the reason is printed to standard error; with --dry-run, a run would fail\n"
     "  2    usage error\n"
     "  130  interrupted (143 for SIGTERM, 129 for SIGHUP); the run is abandoned cleanly\n";
 
@@ -61,7 +76,65 @@ void WarnWhenSettingsMissing() {
   }
 }
 
-int RunOnce() {
+void WriteLines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    WriteOut(line + "\n");
+  }
+}
+
+int ListHistory(const palisor::Settings& settings) {
+  const palisor::Result<palisor::History> history = palisor::HistoryOf(settings);
+  if (!history.ok()) {
+    WriteError(history.error);
+    return palisor::kExitFailed;
+  }
+  const auto versions = history.value.Versions();
+  if (!versions.ok()) {
+    WriteError(versions.error);
+    return palisor::kExitFailed;
+  }
+  WriteLines(palisor::DescribeHistory(history.value, versions.value));
+  return palisor::kExitOk;
+}
+
+// What the user wants of this start: a run, a look before going live, the history listed or
+// a version put back.
+struct Request {
+  enum class Kind { kRun, kDryRun, kHistory, kRestore } kind = Kind::kRun;
+  std::size_t version = 1;
+};
+
+std::optional<Request> RequestOf(const palisor::OwnOptions& options) {
+  Request request;
+  if (options.given.size() > 1) {
+    WriteError("--dry-run, --history and --restore go alone, one at a time");
+    return std::nullopt;
+  }
+  if (options.given.empty()) {
+    return request;
+  }
+  const palisor::OwnOptions::Given& given = options.given.front();
+  if (given.name == "--restore") {
+    request.kind = Request::Kind::kRestore;
+    if (given.value) {
+      char* end = nullptr;
+      request.version = std::strtoul(given.value->c_str(), &end, 10);
+      if (given.value->empty() || *end != '\0' || request.version == 0) {
+        WriteError("--restore takes the number of a kept version, 1 or more");
+        return std::nullopt;
+      }
+    }
+    return request;
+  }
+  if (given.value) {
+    WriteError(given.name + " takes no value");
+    return std::nullopt;
+  }
+  request.kind = given.name == "--history" ? Request::Kind::kHistory : Request::Kind::kDryRun;
+  return request;
+}
+
+int RunOnce(const Request& request) {
   // A reader that went away (`palisor-update | head -1`) must not kill the run half-way
   // through writing or uploading: output to it is simply lost.
   std::signal(SIGPIPE, SIG_IGN);
@@ -70,12 +143,26 @@ int RunOnce() {
   const palisor::StopOnSignals stopSignals(stop);
   WarnWhenSettingsMissing();
   palisor::Settings settings = palisor::LoadSettings();
+  if (request.kind == Request::Kind::kHistory) {
+    return ListHistory(settings);
+  }
 
   palisor::ConsoleEvents events(WriteOut, isatty(STDOUT_FILENO) == 1);
   palisor::Transfer transfer;
+  palisor::Preview preview;
+  palisor::RunOptions options;
+  if (request.kind == Request::Kind::kDryRun) {
+    options.preview = &preview;
+  }
   const palisor::RunReport report =
-      palisor::RunUpdate(settings, events, transfer, stop.get_token());
-  if (const std::string why = palisor::RecordRun(report); !why.empty()) {
+      request.kind == Request::Kind::kRestore
+          ? palisor::RestoreKept(settings, request.version, events, transfer, stop.get_token())
+          : palisor::RunUpdate(settings, events, transfer, stop.get_token(), options);
+  if (request.kind == Request::Kind::kDryRun) {
+    if (report.outcome == palisor::Outcome::kOk) {
+      WriteLines(palisor::DescribePreview(report, preview));
+    }
+  } else if (const std::string why = palisor::RecordRun(report); !why.empty()) {
     WriteError("the run was not logged: " + why);
   }
   for (const std::string& warning : report.warnings) {
@@ -87,9 +174,11 @@ int RunOnce() {
   if (report.outcome != palisor::Outcome::kOk) {
     WriteError(palisor::RunReason(report));
   }
+  const bool wouldAsk =
+      preview.upload && preview.upload->composed.mustAsk && report.outcome == palisor::Outcome::kOk;
   switch (report.outcome) {
     case palisor::Outcome::kOk:
-      return palisor::kExitOk;
+      return wouldAsk ? palisor::kExitFailed : palisor::kExitOk;
     case palisor::Outcome::kAbandoned:
       return palisor::kExitSignalBase + stopSignals.received();
     case palisor::Outcome::kFailed:
@@ -101,8 +190,14 @@ int RunOnce() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (const auto exitCode = palisor::TakeCommandLine(kProgram, argc, argv, kUsage, kExitStatus)) {
+  palisor::OwnOptions own{{"--dry-run", "--history", "--restore"}, {}};
+  if (const auto exitCode =
+          palisor::TakeCommandLine(kProgram, argc, argv, kUsage, kExitStatus, &own)) {
     return *exitCode;
   }
-  return RunOnce();
+  const std::optional<Request> request = RequestOf(own);
+  if (!request) {
+    return palisor::kExitUsage;
+  }
+  return RunOnce(*request);
 }

@@ -60,6 +60,9 @@ std::string LastRunToolTip(const RunReport& report, std::string_view time) {
   if (const std::string reason = RunReason(report); !reason.empty()) {
     text += "\n" + reason;
   }
+  for (const std::string& note : PublishingNotes(report)) {
+    text += "\n" + note;
+  }
   for (const std::string& warning : report.warnings) {
     text += "\n" + warning;
   }

@@ -42,14 +42,46 @@ bool MakeFolders(const std::filesystem::path& dir, std::string& error) {
   return true;
 }
 
+bool IsNumber(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Takes arguments[i] (and a number after it) when it is one of the program's own options.
+bool TakeOwnOption(const std::vector<std::string_view>& arguments, std::size_t& i,
+                   OwnOptions* own) {
+  if (own == nullptr) {
+    return false;
+  }
+  const std::string_view argument = arguments[i];
+  for (const std::string_view name : own->names) {
+    if (argument == name) {
+      std::optional<std::string> value;
+      if (i + 1 < arguments.size() && IsNumber(arguments[i + 1])) {
+        value = std::string(arguments[++i]);
+      }
+      own->given.push_back({std::string(name), std::move(value)});
+      return true;
+    }
+    if (argument.starts_with(name) && argument.substr(name.size()).starts_with('=')) {
+      own->given.push_back({std::string(name), std::string(argument.substr(name.size() + 1))});
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string_view>& arguments,
-                                            std::string& error) {
+                                            std::string& error, OwnOptions* own) {
   CommandLine line;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
     std::optional<std::string_view> dir;
+    if (TakeOwnOption(arguments, i, own)) {
+      continue;
+    }
     if (argument == "-h" || argument == "--help" || argument == "--version") {
       if (line.request == CommandLine::Request::kStart) {
         line.request =
@@ -111,9 +143,10 @@ void PrintError(std::string_view program, std::string_view text) {
 }
 
 std::optional<int> TakeCommandLine(std::string_view program, int argc, char** argv,
-                                   std::string_view helpBefore, std::string_view helpAfter) {
+                                   std::string_view helpBefore, std::string_view helpAfter,
+                                   OwnOptions* own) {
   std::string error;
-  const auto line = ParseCommandLine({argv + 1, argv + argc}, error);
+  const auto line = ParseCommandLine({argv + 1, argv + argc}, error, own);
   if (!line) {
     PrintError(program, error);
     std::fprintf(stderr, "Try '%.*s --help'.\n", static_cast<int>(program.size()), program.data());

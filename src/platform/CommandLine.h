@@ -28,17 +28,29 @@ inline constexpr std::string_view kCommonOptionsHelp =
     "  -h, --help  print this help and exit\n"
     "  --version   print the version and exit\n";
 
+// Options of one program's own, beside the shared ones: "--name", "--name=VALUE" or
+// "--name" followed by a number, its value.
+struct OwnOptions {
+  struct Given {
+    std::string name;
+    std::optional<std::string> value;
+  };
+  std::vector<std::string_view> names;
+  std::vector<Given> given;  // filled by the parse, in their order
+};
+
 // The first of --help and --version wins over everything else given; anything unknown, a
 // --dir without its folder or a second --dir is a usage error, described in `error`.
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string_view>& arguments,
-                                            std::string& error);
+                                            std::string& error, OwnOptions* own = nullptr);
 
 // What both programs do with their arguments first: --help prints `helpBefore`, the shared
 // options' lines and `helpAfter`; --version prints the version; a usage error and a --dir
 // that cannot be entered are told on standard error as "PROGRAM: ..." lines. Nothing when
 // the program is to go on, else the status to exit with.
 std::optional<int> TakeCommandLine(std::string_view program, int argc, char** argv,
-                                   std::string_view helpBefore, std::string_view helpAfter = {});
+                                   std::string_view helpBefore, std::string_view helpAfter = {},
+                                   OwnOptions* own = nullptr);
 
 // "PROGRAM: text" on standard error, the text on one line.
 void PrintError(std::string_view program, std::string_view text);

@@ -53,6 +53,17 @@ const std::string& ListAddress(const Settings& s, std::size_t row) {
   }
 }
 
+OtherLines ReadOtherLines(std::string_view text) {
+  const std::string_view word = TrimBlanks(text);
+  const auto is = [word](std::string_view name) {
+    return word.size() == name.size() && StartsWithNoCase(word, name);
+  };
+  if (is("keep")) {
+    return OtherLines::kKeep;
+  }
+  return is("replace") ? OtherLines::kReplace : OtherLines::kAsk;
+}
+
 bool IsRequireForm(std::string_view charbf) {
   static constexpr std::string_view kWord = "require";
   const std::string_view text = TrimBlanks(charbf);

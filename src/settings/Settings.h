@@ -70,6 +70,17 @@ struct ListSettings {
   bool operator==(const ListSettings&) const = default;
 };
 
+// What an upload does with lines of the site owner's own in the live file: lines neither in
+// what Palisor last published there nor in the new file.
+enum class OtherLines {
+  kAsk,      // absent or anything else: the upload is refused until the owner chooses
+  kKeep,     // "keep": Palisor replaces only its own block and leaves every other byte
+  kReplace,  // "replace": the whole file is replaced
+};
+
+// OTHERLINES as written: "keep" or "replace" in any case, around spaces; anything else asks.
+OtherLines ReadOtherLines(std::string_view text);
+
 // Every setting of palisor.ini, converted and clamped. Text is kept as the file's bytes.
 struct Settings {
   // [FTP]
@@ -82,6 +93,7 @@ struct Settings {
   bool FTPSW = false;
   std::string CHECKURL;  // asked before and after an upload; empty: no check
   std::string CAFILE;    // PEM certificates trusted beside the system's store; empty: none
+  OtherLines OTHERLINES = OtherLines::kAsk;
   // [EDIT]
   std::string CHARBF;
   std::string CHARAF;

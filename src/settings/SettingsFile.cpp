@@ -103,6 +103,7 @@ Settings SettingsFrom(const IniSnapshot& file) {
   s.LCFILE = read.Text("FTP", "LCFILE", ".\\htaccess.txt");
   s.CHECKURL = read.Text("FTP", "CHECKURL", "");
   s.CAFILE = read.Text("FTP", "CAFILE", "");
+  s.OTHERLINES = ReadOtherLines(read.Text("FTP", "OTHERLINES", ""));
 
   // The space joins CHARBF to the address; a CHARBF of spaces only means no text at all.
   s.CHARBF = EmptyIfBlank(read.Text("EDIT", "CHARBF", "deny from") + " ");

@@ -58,6 +58,13 @@ std::string LineLimitText() {
          " bytes Apache reads of a line (a longer one makes it answer every request with 500)";
 }
 
+// What became of one list's lines: entries used (written, or gathered to be merged) and
+// lines skipped.
+struct ListTally {
+  RunReport::SkippedLines skipped;
+  std::uint64_t used = 0;
+};
+
 // One generation: the output being written and the list-line count shared by all groups.
 class Generation final {
  public:
@@ -95,6 +102,8 @@ class Generation final {
 
   std::uint64_t linesWritten() const { return static_cast<std::uint64_t>(lineNo_ - 1); }
   std::vector<RunReport::SkippedLines>& skipped() { return skipped_; }
+  std::vector<RunReport::ListUse>& uses() { return uses_; }
+  std::string& written() { return written_; }
 
   // What the user must hear of even when the file was written, one line each.
   std::vector<std::string> Warnings() const {
@@ -186,7 +195,7 @@ class Generation final {
                                    LineLimitText());
       }
       linesBefore += 1 + static_cast<std::size_t>(std::count(line.begin(), line.end(), '\n'));
-      if (!(out_.Write(line) && out_.Write(settings_.LINESEP))) {
+      if (!(Write(line) && Write(settings_.LINESEP))) {
         return OutputFailed();
       }
     }
@@ -295,16 +304,16 @@ class Generation final {
   // reported as skipped lines of `name`.
   StageResult WriteNetworks(NetworkSet& networks, std::string_view prefix, std::string_view suffix,
                             std::string_view name, const std::vector<std::string>& sources) {
-    RunReport::SkippedLines skipped{std::string(name), 0, {}};
+    ListTally tally{{std::string(name), 0, {}}};
     StageResult result = StageResult::Ok();
     const bool all = networks.TakeMerged([&](std::string_view network) {
       if (CapReached()) {
         return false;
       }
-      result = Counted(Entry(prefix, suffix, network, {}), skipped, network);
+      result = Counted(Entry(prefix, suffix, network, {}), tally, network);
       return result.ok();
     });
-    Keep(std::move(skipped));
+    Keep(std::move(tally));
     if (!result.ok()) {
       return result;
     }
@@ -320,14 +329,14 @@ class Generation final {
   // which is held once while the file is written.
   template <typename WriteLine>
   StageResult WriteList(const DownloadedList& list, WriteLine writeLine) {
-    RunReport::SkippedLines skipped{list.name, 0, {}};
+    ListTally tally{{list.name, 0, {}}};
     LineSplitter lines(list.text);
     std::string_view line;
     StageResult result = StageResult::Ok();
     while (result.ok() && !CapReached() && lines.Next(line)) {
-      result = Counted(writeLine(line), skipped, line);
+      result = Counted(writeLine(line), tally, line);
     }
-    Keep(std::move(skipped));
+    Keep(std::move(tally));
     if (result.ok() && CapReached() && HasAnotherLine(lines)) {
       NoteCut(list.name);
     }
@@ -344,33 +353,35 @@ class Generation final {
   // gathered from every list at once.
   template <typename TakeLine>
   StageResult ReadWhole(DownloadedList& list, TakeLine takeLine) {
-    RunReport::SkippedLines skipped{list.name, 0, {}};
+    ListTally tally{{list.name, 0, {}}};
     LineSplitter lines(list.text);
     std::string_view line;
     StageResult result = StageResult::Ok();
     while (result.ok() && lines.Next(line)) {
-      result = Counted(takeLine(line), skipped, line);
+      result = Counted(takeLine(line), tally, line);
     }
-    Keep(std::move(skipped));
+    Keep(std::move(tally));
     std::string().swap(list.text);
     return result;
   }
 
   // Counts what became of one line; the window hears of every entry written.
-  StageResult Counted(Written written, RunReport::SkippedLines& skipped, std::string_view line) {
+  StageResult Counted(Written written, ListTally& tally, std::string_view line) {
     switch (written) {
       case Written::kSkipped:
-        Note(skipped, line);
+        Note(tally.skipped, line);
         return StageResult::Ok();
       case Written::kFailed:
         return OutputFailed();
       case Written::kDropped:
         return StageResult::Ok();
       case Written::kGathered:
+        ++tally.used;
         return stop_.stop_requested() ? StageResult::Abandoned() : StageResult::Ok();
       case Written::kWritten:
         break;
     }
+    ++tally.used;
     ++lineNo_;
     if (stop_.stop_requested()) {
       return StageResult::Abandoned();
@@ -379,9 +390,10 @@ class Generation final {
     return StageResult::Ok();
   }
 
-  void Keep(RunReport::SkippedLines skipped) {
-    if (skipped.count > 0) {
-      skipped_.push_back(std::move(skipped));
+  void Keep(ListTally tally) {
+    uses_.push_back({tally.skipped.list, tally.used, tally.skipped.count});
+    if (tally.skipped.count > 0) {
+      skipped_.push_back(std::move(tally.skipped));
     }
   }
 
@@ -438,7 +450,7 @@ class Generation final {
       return Written::kSkipped;
     }
     meter_.Wrote();
-    return WrittenIf(out_.Write(text) && out_.Write(settings_.LINESEP));
+    return WrittenIf(Write(text) && Write(settings_.LINESEP));
   }
 
   // Adds an address or network (`address` then `bits`) to the line under way while it holds
@@ -451,7 +463,7 @@ class Generation final {
         meter_.Fits(lineLength_ + 1 + entry + suffix.size())) {
       ++entriesOnLine_;
       lineLength_ += 1 + entry;
-      return WrittenIf(out_.Write(" ") && out_.Write(address) && out_.Write(bits));
+      return WrittenIf(Write(" ") && Write(address) && Write(bits));
     }
     if (!CloseLine().ok()) {
       return Written::kFailed;
@@ -462,7 +474,7 @@ class Generation final {
     entriesOnLine_ = 1;
     lineLength_ = prefix.size() + entry;
     lineSuffix_ = suffix;
-    return WrittenIf(out_.Write(prefix) && out_.Write(address) && out_.Write(bits));
+    return WrittenIf(Write(prefix) && Write(address) && Write(bits));
   }
 
   // Ends the line of entries under way, if any.
@@ -472,11 +484,17 @@ class Generation final {
     }
     entriesOnLine_ = 0;
     meter_.Wrote();
-    return out_.Write(lineSuffix_) && out_.Write(settings_.LINESEP) ? StageResult::Ok()
-                                                                    : OutputFailed();
+    return Write(lineSuffix_) && Write(settings_.LINESEP) ? StageResult::Ok() : OutputFailed();
   }
 
   bool CapReached() const { return lineNo_ > settings_.LISTMAX; }
+
+  // Everything written is also kept, so that the upload sends exactly these bytes and never
+  // reads the file again by its name.
+  bool Write(std::string_view bytes) {
+    written_ += bytes;
+    return out_.Write(bytes);
+  }
 
   // The write error sticks in the output file; committing reports it and removes the temporary.
   StageResult OutputFailed() {
@@ -486,6 +504,7 @@ class Generation final {
   }
 
   AtomicFile& out_;
+  std::string written_;
   Settings settings_;
   RunEvents& events_;
   std::stop_token stop_;
@@ -500,30 +519,33 @@ class Generation final {
   std::size_t lineLength_ = 0;  // its bytes so far, without the suffix
   std::string_view lineSuffix_;
   std::vector<RunReport::SkippedLines> skipped_;
+  std::vector<RunReport::ListUse> uses_;
   std::vector<std::string> cutByCap_;  // names of the lists LISTMAX cut short or left out
 };
 
 }  // namespace
 
-StageResult WriteAccessFile(GroupLists lists, const Settings& settings, RunEvents& events,
-                            std::stop_token stop, RunReport* report,
-                            std::chrono::milliseconds outputStallLimit) {
+Result<std::string> WriteAccessFile(GroupLists lists, const Settings& settings, RunEvents& events,
+                                    std::stop_token stop, RunReport* report,
+                                    std::chrono::milliseconds outputStallLimit) {
+  using Written = Result<std::string>;
   std::string error;
   auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
   if (!out) {
-    return StageResult::Failed(error);
+    return Written::Failed(error);
   }
   out->LimitWaits(outputStallLimit, [stop] { return !stop.stop_requested(); });
   Generation generation(*out, settings, events, stop);
   StageResult result = generation.Run(lists);
   if (report != nullptr) {
     report->skipped = std::move(generation.skipped());
+    report->uses = std::move(generation.uses());
   }
   if (!result.ok()) {
-    return result;
+    return result.Without<std::string>();
   }
   if (!out->Commit(error)) {
-    return out->abandoned() ? StageResult::Abandoned() : StageResult::Failed(error);
+    return out->abandoned() ? Written::Abandoned() : Written::Failed(error);
   }
   if (report != nullptr) {
     report->linesWritten = generation.linesWritten();
@@ -531,7 +553,7 @@ StageResult WriteAccessFile(GroupLists lists, const Settings& settings, RunEvent
       report->warnings.push_back(std::move(warning));
     }
   }
-  return StageResult::Ok();
+  return Written::Ok(std::move(generation.written()));
 }
 
 }  // namespace palisor

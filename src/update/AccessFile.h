@@ -36,10 +36,11 @@ struct GroupLists {
 // Writes the access file LCFILE: head file, country lines, proxy and overseas lines, tail
 // file. Only list lines Apache reads as meant are written (see ListLines.h); the others are
 // skipped and do not count against LISTMAX. The output is replaced atomically, so any failure
-// or a stop leaves the previous file as it was. `events` hears of every entry written. When
-// `report` is given it receives the entries written and, per list, the lines skipped before LISTMAX
-// was reached. An output that is a device or FIFO may take no bytes for at most `outputStallLimit`.
-StageResult WriteAccessFile(
+// or a stop leaves the previous file as it was. Gives the bytes written. `events` hears of
+// every entry written. When `report` is given it receives the entries written and, per list,
+// the lines skipped before LISTMAX was reached. An output that is a device or FIFO may take
+// no bytes for at most `outputStallLimit`.
+Result<std::string> WriteAccessFile(
     GroupLists lists, const Settings& settings, RunEvents& events, std::stop_token stop,
     RunReport* report = nullptr,
     std::chrono::milliseconds outputStallLimit = AtomicFile::kDefaultStallLimit);

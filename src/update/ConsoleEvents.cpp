@@ -12,6 +12,9 @@ void ConsoleEvents::StageStarted(const StageReached& stage) {
 }
 
 void ConsoleEvents::RunEnded(const RunReport& report) {
+  for (const std::string& note : PublishingNotes(report)) {
+    ShowLine(note);
+  }
   if (const auto caption = ClosingCaption(report)) {
     ShowLine(*caption);
   } else {

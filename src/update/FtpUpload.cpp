@@ -1,18 +1,17 @@
 #include "update/FtpUpload.h"
 
-#include <sys/stat.h>
+#include <stdlib.h>
+#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "update/Publishing.h"
 
 namespace palisor {
 namespace {
@@ -36,76 +35,167 @@ bool ApacheReadsLines(std::string_view separator) {
   return separator.find_first_of("\r\n") != std::string_view::npos;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-Result<std::string> ReadLocalFile(const std::filesystem::path& path) {
-  using Read = Result<std::string>;
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  struct stat info {};
-  if (!file || fstat(fileno(file.get()), &info) != 0) {
-    return Read::Failed(std::string("cannot open the local file: ") + std::strerror(errno));
+// The line end of the block's marker lines: the one the generated lines end in.
+std::string LineEndOf(std::string_view separator) {
+  if (separator.find("\r\n") != std::string_view::npos) {
+    return "\r\n";
   }
-  if (!S_ISREG(info.st_mode)) {
-    return Read::Failed("the local file is not a regular file");
-  }
-  std::string bytes;
-  char buffer[1 << 16];
-  while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get())) {
-    bytes.append(buffer, got);
-  }
-  if (std::ferror(file.get()) != 0) {
-    return Read::Failed("reading the local file failed");
-  }
-  return Read::Ok(std::move(bytes));
+  return separator.find('\n') != std::string_view::npos ? "\n" : "\r";
 }
+
+std::unique_ptr<FileSession> OpenSession(const Settings& settings, const UploadTarget& target,
+                                         Transfer& transfer, std::filesystem::path knownHosts) {
+  return transfer.OpenSession(
+      target.server, {Trimmed(settings.SVUSER), Trimmed(settings.SVPSWD), std::move(knownHosts)});
+}
+
+SiteCheck CheckOf(const Settings& settings, Transfer& transfer) {
+  std::string checkUrl = Trimmed(settings.CHECKURL);
+  if (checkUrl.empty()) {
+    return {};
+  }
+  return [&transfer, checkUrl = std::move(checkUrl)](const KeepGoing& keepGoing) {
+    return transfer.Check(checkUrl, keepGoing);
+  };
+}
+
+// Publishes `bytes` to the settings' target: this run's file, or the kept version
+// `restoredFrom` put back.
+Result<Published> PublishTo(const Settings& settings, std::string bytes,
+                            const std::optional<std::filesystem::path>& restoredFrom,
+                            Transfer& transfer, std::stop_token stop,
+                            std::vector<std::string>& warnings) {
+  Result<UploadTarget> target = TargetOf(settings, warnings);
+  if (!target.ok()) {
+    return target.Without<Published>();
+  }
+  Publication& publication = target.value.publication;
+  publication.bytes = std::move(bytes);
+  if (restoredFrom) {
+    publication.source = restoredFrom->string();
+    publication.restoring = true;
+  }
+  History history(publication.where);
+  const std::unique_ptr<FileSession> session =
+      OpenSession(settings, target.value, transfer, kKnownHostsFile);
+  return Publish(publication, *session, history, CheckOf(settings, transfer), warnings,
+                 KeepGoing(std::move(stop)));
+}
+
+// A copy of the known hosts outside the working folder, removed when it goes.
+class ScratchKnownHosts final {
+ public:
+  ScratchKnownHosts() {
+    std::string name = (std::filesystem::temp_directory_path() / "palisor-hosts.XXXXXX").string();
+    if (const int fd = ::mkstemp(name.data()); fd >= 0) {
+      ::close(fd);
+      path_ = name;
+      std::error_code ignored;
+      std::filesystem::copy_file(kKnownHostsFile, path_,
+                                 std::filesystem::copy_options::overwrite_existing, ignored);
+    }
+  }
+  ScratchKnownHosts(const ScratchKnownHosts&) = delete;
+  ScratchKnownHosts& operator=(const ScratchKnownHosts&) = delete;
+  ~ScratchKnownHosts() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 }  // namespace
 
-StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, std::stop_token stop,
-                             std::vector<std::string>& warnings) {
+Result<UploadTarget> TargetOf(const Settings& settings, std::vector<std::string>& warnings) {
+  using Target = Result<UploadTarget>;
   if (!ApacheReadsLines(settings.LINESEP)) {
-    return StageResult::Failed(
+    return Target::Failed(
         "not uploaded: LINESEP puts no line end between the lines, and Apache would read the "
         "whole file as one line");
   }
   const std::string serverName = Trimmed(settings.SVNAME);
   const std::optional<ServerAddress> server = ParseServerName(serverName);
-  if (server && server->protocol == ServerProtocol::kFtp) {
-    warnings.push_back(kClearTextWarning);
-  }
   const std::string remotePath = RemotePath(settings);
   Publication publication;
   publication.source = NativePath(TrimSpaces(settings.LCFILE)).string();
   publication.where = server ? DisplayUrl(*server, remotePath) : remotePath;
   publication.target = SplitServerPath(remotePath);
+  publication.otherLines = settings.OTHERLINES;
+  publication.lineEnd = LineEndOf(settings.LINESEP);
   const std::string failed =
       "upload of " + publication.source + " to " + publication.where + " failed: ";
   if (!server) {
-    return StageResult::Failed(failed + "\"" + serverName + "\" is not a usable server name");
+    return Target::Failed(failed + "\"" + serverName + "\" is not a usable server name");
   }
   if (publication.target.name.empty() || !IsSafeInCommands(remotePath)) {
-    return StageResult::Failed(failed +
-                               "the file name on the server is empty or holds a line break");
+    return Target::Failed(failed + "the file name on the server is empty or holds a line break");
   }
-  Result<std::string> bytes = ReadLocalFile(publication.source);
-  if (!bytes.ok()) {
-    return StageResult::Failed(failed + bytes.error);
+  if (server->protocol == ServerProtocol::kFtp) {
+    warnings.push_back(kClearTextWarning);
   }
-  publication.bytes = std::move(bytes.value);
+  return Target::Ok({*server, std::move(publication)});
+}
 
-  const std::unique_ptr<FileSession> session = transfer.OpenSession(
-      *server, {Trimmed(settings.SVUSER), Trimmed(settings.SVPSWD), kKnownHostsFile});
-  const std::string checkUrl = Trimmed(settings.CHECKURL);
-  SiteCheck check;
-  if (!checkUrl.empty()) {
-    check = [&transfer, &checkUrl](const KeepGoing& keepGoing) {
-      return transfer.Check(checkUrl, keepGoing);
-    };
+Result<History> HistoryOf(const Settings& settings) {
+  std::vector<std::string> warnings;
+  Result<UploadTarget> target = TargetOf(settings, warnings);
+  if (!target.ok()) {
+    return target.Without<History>();
   }
-  const KeepGoing keepGoing(std::move(stop));
-  return Publish(publication, *session, check, warnings, keepGoing);
+  return Result<History>::Ok(History(target.value.publication.where));
+}
+
+Result<KeptVersion> KeptVersionOf(const Settings& settings, std::size_t number) {
+  using Version = Result<KeptVersion>;
+  Result<History> history = HistoryOf(settings);
+  if (!history.ok()) {
+    return history.Without<KeptVersion>();
+  }
+  Result<std::vector<KeptVersion>> versions = history.value.Versions();
+  if (!versions.ok()) {
+    return versions.Without<KeptVersion>();
+  }
+  if (number == 0 || number > versions.value.size()) {
+    return Version::Failed("no kept version " + std::to_string(number) + " of " +
+                           history.value.target() + " (" + std::to_string(versions.value.size()) +
+                           " kept; palisor-update --history lists them)");
+  }
+  return Version::Ok(versions.value[number - 1]);
+}
+
+Result<Published> UploadAccessFile(const Settings& settings, std::string bytes, Transfer& transfer,
+                                   std::stop_token stop, std::vector<std::string>& warnings) {
+  return PublishTo(settings, std::move(bytes), std::nullopt, transfer, std::move(stop), warnings);
+}
+
+Result<Published> RestoreVersion(const Settings& settings, const KeptVersion& version,
+                                 Transfer& transfer, std::stop_token stop,
+                                 std::vector<std::string>& warnings) {
+  Result<std::string> bytes = History::Read(version);
+  if (!bytes.ok()) {
+    return bytes.Without<Published>();
+  }
+  return PublishTo(settings, std::move(bytes.value), version.file, transfer, std::move(stop),
+                   warnings);
+}
+
+Result<PublishPreview> PreviewUpload(const Settings& settings, std::string bytes,
+                                     Transfer& transfer, std::stop_token stop) {
+  std::vector<std::string> warnings;
+  Result<UploadTarget> target = TargetOf(settings, warnings);
+  if (!target.ok()) {
+    return target.Without<PublishPreview>();
+  }
+  Publication& publication = target.value.publication;
+  publication.bytes = std::move(bytes);
+  const ScratchKnownHosts knownHosts;
+  const std::unique_ptr<FileSession> session =
+      OpenSession(settings, target.value, transfer, knownHosts.path());
+  return PreviewPublish(publication, *session, History(publication.where),
+                        KeepGoing(std::move(stop)));
 }
 
 }  // namespace palisor

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <string>
 #include <utility>
+
+#include "update/ListLines.h"
 
 namespace palisor {
 namespace {
@@ -19,6 +22,9 @@ constexpr std::string_view kTemporaryPrefix = ".htpalisor-";
 constexpr std::chrono::milliseconds kTidyLimit = 10s;
 constexpr std::chrono::milliseconds kTidyLimitWhenEnding = 500ms;
 
+// How many of the site owner's own lines a refusal quotes.
+constexpr std::size_t kOwnerLinesShown = 3;
+
 bool IsServerError(long status) {
   return status >= 500 && status <= 599;
 }
@@ -30,13 +36,29 @@ enum class Presence { kPresent, kAbsent, kUnknown };
 // not be read.
 using Previous = Result<std::optional<std::string>>;
 
+// What is to replace `live`: a kept version put back goes as it is; the generated file goes
+// by the rule for the site owner's lines.
+Result<Composed> ComposeFor(const Publication& publication, const History& history,
+                            const std::optional<std::string>& live) {
+  if (publication.restoring) {
+    return ComposeUpload(live, std::nullopt, publication.bytes, OtherLines::kReplace, {});
+  }
+  Result<std::optional<std::string>> published = history.LastPublished();
+  if (!published.ok()) {
+    return published.Without<Composed>();
+  }
+  return ComposeUpload(live, published.value, publication.bytes, publication.otherLines,
+                       publication.lineEnd);
+}
+
 // One publication's conversation with the server and the site.
 class Publisher final {
  public:
-  Publisher(const Publication& publication, FileSession& session, const SiteCheck& check,
-            std::vector<std::string>& warnings, const KeepGoing& keepGoing)
+  Publisher(const Publication& publication, FileSession& session, History& history,
+            const SiteCheck& check, std::vector<std::string>& warnings, const KeepGoing& keepGoing)
       : publication_(publication),
         session_(session),
+        history_(history),
         check_(check),
         warnings_(warnings),
         keepGoing_(keepGoing),
@@ -46,20 +68,131 @@ class Publisher final {
                                          ".old")),
         failed_(UploadFailure(publication.source)) {}
 
-  StageResult Run() {
+  Result<Published> Run() {
     const Result<> in = session_.Connect(keepGoing_);
     Heard();
     if (!in.ok()) {
       // Nothing was sent, and a refused login is not tried again for the clean-up.
-      return Ended(in);
+      return Finished(Ended(in));
     }
-    if (const Result<> sent = session_.Store(temporary_, publication_.bytes, keepGoing_);
-        !sent.ok()) {
-      return GiveUp(sent);
-    }
-    StageResult published = check_ ? PublishChecked() : Place();
+    Result<Published> published = Replace();
     Heard();
     return published;
+  }
+
+ private:
+  using Done = Result<Published>;
+
+  Done Replace() {
+    Previous live = session_.Read(publication_.target, keepGoing_);
+    if (live.outcome == Outcome::kAbandoned) {
+      return Done::Abandoned();
+    }
+    Result<Composed> composed =
+        ComposeFor(publication_, history_, live.ok() ? live.value : std::nullopt);
+    if (!composed.ok()) {
+      return Done::Failed(failed_ + composed.error);
+    }
+    if (live.ok() && live.value) {
+      if (Done kept = KeepLive(*live.value, composed.value); !kept.ok() || composed.value.mustAsk) {
+        return kept;
+      }
+      if (*live.value == composed.value.bytes) {
+        RecordPublished();
+        done_.unchanged = true;
+        return Done::Ok(done_);
+      }
+    }
+    if (const Result<> sent = session_.Store(temporary_, composed.value.bytes, keepGoing_);
+        !sent.ok()) {
+      return Finished(GiveUp(sent));
+    }
+    if (!live.ok()) {
+      // The temporary file now shows whether the server's listings would show the live one.
+      Result<Previous> known = LiveAfterRefusedRead(live.error);
+      if (!known.ok()) {
+        return Finished(GiveUp(known.Without()));
+      }
+      live = std::move(known.value);
+    }
+    StageResult placed = check_ ? PublishChecked(std::move(live)) : Place();
+    if (!placed.ok()) {
+      return Finished(placed);
+    }
+    RecordPublished();
+    return Done::Ok(done_);
+  }
+
+  // A step's end, with what the publication did so far.
+  Done Finished(const StageResult& step) const { return {step.outcome, step.error, done_}; }
+
+  // The live file is kept before anything can replace it, and before a refusal, so that the
+  // reason can point at it. An unchanged file replaces nothing and is not kept again.
+  Done KeepLive(const std::string& live, const Composed& composed) {
+    if (live == composed.bytes) {
+      return Done::Ok(done_);
+    }
+    Result<std::filesystem::path> kept = history_.Keep(live, std::chrono::system_clock::now());
+    if (!kept.ok()) {
+      return Done::Failed(failed_ +
+                          "the live file could not be kept, so it was not replaced: " + kept.error);
+    }
+    done_.keptAs = std::move(kept.value);
+    if (composed.mustAsk) {
+      done_.ownerLinesRefused = composed.ownerLines.size();
+      return {Outcome::kFailed, failed_ + OwnerLinesReason(composed.ownerLines), done_};
+    }
+    return Done::Ok(done_);
+  }
+
+  std::string OwnerLinesReason(const std::vector<std::string>& lines) const {
+    std::string reason = "the live file holds " + std::to_string(lines.size()) + " line" +
+                         (lines.size() == 1 ? "" : "s") + " of its own that Palisor did not write";
+    for (std::size_t i = 0; i < lines.size() && i < kOwnerLinesShown; ++i) {
+      reason += (i == 0 ? " (" : ", ") + QuoteLine(lines[i]);
+    }
+    reason += lines.size() > kOwnerLinesShown ? ", ...)" : ")";
+    return reason + "; nothing was sent, and the file is kept as " + done_.keptAs.string() +
+           ". Set OTHERLINES in [FTP] of palisor.ini to keep (Palisor then writes only between \"" +
+           std::string(kBlockBegin) + "\" and \"" + std::string(kBlockEnd) +
+           "\" and leaves the rest) or to replace (the whole file is replaced)";
+  }
+
+  // A refused read proves nothing; a listing that shows this run's temporary file but not
+  // the live one does. A live file listed but unreadable cannot be kept, so it stays; one the
+  // server neither shows nor gives is taken for absent, with a warning, and cannot be put
+  // back after a bad check.
+  Result<Previous> LiveAfterRefusedRead(const std::string& readError) {
+    using Known = Result<Previous>;
+    switch (LivePresence(keepGoing_)) {
+      case Presence::kAbsent:
+        return Known::Ok(Previous::Ok(std::nullopt));
+      case Presence::kPresent:
+        return Known::Failed(
+            "the live file cannot be read, so it could not be kept and was not "
+            "replaced: " +
+            readError);
+      case Presence::kUnknown:
+        break;
+    }
+    if (!keepGoing_()) {
+      return Known::Abandoned();
+    }
+    warnings_.push_back("the server neither showed nor would give " + publication_.where +
+                        ", so no copy of a previous file could be kept: " + readError);
+    return Known::Ok(Previous::Failed("reading " + publication_.where + " failed: " + readError));
+  }
+
+  void RecordPublished() {
+    if (publication_.restoring) {
+      return;
+    }
+    if (const Result<> recorded = history_.RecordPublished(publication_.bytes); !recorded.ok()) {
+      warnings_.push_back(
+          "what was published could not be recorded, so the next run may ask "
+          "about lines it wrote itself: " +
+          recorded.error);
+    }
   }
 
  private:
@@ -157,13 +290,9 @@ class Publisher final {
     return holds(temporary_.name) || holds(aside_.name) ? Presence::kAbsent : Presence::kUnknown;
   }
 
-  // The previous file (or its absence) is read and the site asked before the rename, and the
-  // site asked again after it.
-  StageResult PublishChecked() {
-    Previous previous = ReadPrevious();
-    if (previous.outcome == Outcome::kAbandoned) {
-      return GiveUp(Result<>::Abandoned());
-    }
+  // The site is asked before the rename and again after it; `previous` is the live file as it
+  // was (none: the server showed there was none), or why that is not known.
+  StageResult PublishChecked(Previous previous) {
     const Result<long> before = check_(keepGoing_);
     if (before.outcome == Outcome::kAbandoned) {
       return GiveUp(Result<>::Abandoned());
@@ -189,18 +318,6 @@ class Publisher final {
       return StageResult::Ok();
     }
     return RollBack(std::move(previous), after.value);
-  }
-
-  // A refused read is no proof that there is no file: only the server's plain word is.
-  Previous ReadPrevious() {
-    Previous got = session_.Read(publication_.target, keepGoing_);
-    if (got.outcome != Outcome::kFailed) {
-      return got;
-    }
-    if (LivePresence(keepGoing_) == Presence::kAbsent) {
-      return Previous::Ok(std::nullopt);
-    }
-    return Previous::Failed("reading " + publication_.where + " failed: " + got.error);
   }
 
   StageResult RollBack(Previous previous, long status) {
@@ -239,19 +356,46 @@ class Publisher final {
 
   const Publication& publication_;
   FileSession& session_;
+  History& history_;
   const SiteCheck& check_;
   std::vector<std::string>& warnings_;
   const KeepGoing& keepGoing_;
   const ServerPath temporary_;
   const ServerPath aside_;
   std::string failed_;  // how a failed upload begins its reason
+  Published done_;
 };
 
 }  // namespace
 
-StageResult Publish(const Publication& publication, FileSession& session, const SiteCheck& check,
-                    std::vector<std::string>& warnings, const KeepGoing& keepGoing) {
-  return Publisher(publication, session, check, warnings, keepGoing).Run();
+Result<Published> Publish(const Publication& publication, FileSession& session, History& history,
+                          const SiteCheck& check, std::vector<std::string>& warnings,
+                          const KeepGoing& keepGoing) {
+  return Publisher(publication, session, history, check, warnings, keepGoing).Run();
+}
+
+Result<PublishPreview> PreviewPublish(const Publication& publication, FileSession& session,
+                                      const History& history, const KeepGoing& keepGoing) {
+  using Preview = Result<PublishPreview>;
+  if (const Result<> in = session.Connect(keepGoing); !in.ok()) {
+    return in.Without<PublishPreview>();
+  }
+  PublishPreview preview;
+  Result<std::optional<std::string>> live = session.Read(publication.target, keepGoing);
+  if (live.outcome == Outcome::kAbandoned) {
+    return Preview::Abandoned();
+  }
+  if (live.ok()) {
+    preview.live = std::move(live.value);
+  } else {
+    preview.unreadable = live.error;
+  }
+  Result<Composed> composed = ComposeFor(publication, history, preview.live);
+  if (!composed.ok()) {
+    return composed.Without<PublishPreview>();
+  }
+  preview.composed = std::move(composed.value);
+  return Preview::Ok(std::move(preview));
 }
 
 }  // namespace palisor

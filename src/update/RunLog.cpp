@@ -110,6 +110,9 @@ std::string RunLogLine(const RunReport& report, std::string_view localTime) {
     line += "  reason: " + reason;
   }
   line += "  lines written: " + std::to_string(report.linesWritten);
+  for (const std::string& note : PublishingNotes(report)) {
+    line += "  " + note;
+  }
   for (const auto& skipped : report.skipped) {
     line += "  skipped from " + OneLine(skipped.list) + ": " + std::to_string(skipped.count);
   }

@@ -40,6 +40,17 @@ std::string AnalysingCaption(std::uint64_t linesWritten) {
   return std::string(kCaptionAnalysing) + "(" + std::to_string(linesWritten + 1) + "件)";
 }
 
+std::vector<std::string> PublishingNotes(const RunReport& report) {
+  std::vector<std::string> notes;
+  if (report.unchanged) {
+    notes.emplace_back("unchanged: the site's file already held this file, so nothing was sent");
+  }
+  if (!report.keptAs.empty()) {
+    notes.push_back("the site's file was kept as " + report.keptAs.string());
+  }
+  return notes;
+}
+
 std::string DescribeSkipped(const RunReport::SkippedLines& skipped) {
   std::string text = "list " + skipped.list + ": " + CountOfLines(skipped.count) +
                      " skipped, not read by Apache as meant";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,13 @@ struct RunReport {
     std::vector<std::string> first;  // the first few, printable
   };
   std::vector<SkippedLines> skipped;
+  // Every list generation read, in its order: entries used and lines skipped.
+  struct ListUse {
+    std::string list;
+    std::uint64_t used = 0;
+    std::uint64_t skipped = 0;
+  };
+  std::vector<ListUse> uses;
   // What the user must hear of even when the run succeeded, one line each.
   std::vector<std::string> warnings;
   // Entries in the access file: addresses, networks and country lines as they stand.
@@ -51,6 +59,12 @@ struct RunReport {
   bool nothingToDo = false;
   // The access file was replaced, so a run abandoned later no longer left it as it was.
   bool outputWritten = false;
+  // The site's file already held what this run wrote: nothing was sent.
+  bool unchanged = false;
+  // Where the site's file was kept before it was replaced (or the upload refused).
+  std::filesystem::path keptAs;
+  // The upload was refused for this many lines of the site owner's own in the site's file.
+  std::size_t ownerLinesRefused = 0;
 };
 
 // The caption a run leaves standing: "待機中" after a good run; after a failure while
@@ -62,6 +76,10 @@ std::string AnalysingCaption(std::uint64_t linesWritten);
 
 // "1 line", "2 lines".
 std::string CountOfLines(std::uint64_t count);
+
+// What the upload did besides its outcome, one line each: the site's file unchanged, the
+// replaced file kept.
+std::vector<std::string> PublishingNotes(const RunReport& report);
 
 // One line for the user: the list, how many of its lines were skipped and the first of them.
 std::string DescribeSkipped(const RunReport::SkippedLines& skipped);

@@ -77,8 +77,9 @@ RunReport Failed(std::string why) {
 RunReport Abandoned() {
   return Ended(Outcome::kAbandoned, {});
 }
-RunReport FromStage(StageResult stage) {
-  return Ended(stage.outcome, std::move(stage.error));
+template <typename Value>
+RunReport FromStage(const Result<Value>& stage) {
+  return Ended(stage.outcome, stage.error);
 }
 
 // The transfer's reason already names the address.
@@ -153,6 +154,7 @@ RunReport Keeping(RunReport ended, RunReport& sofar) {
   ended.warnings = std::move(sofar.warnings);
   ended.linesWritten = sofar.linesWritten;
   ended.outputWritten = sofar.outputWritten;
+  ended.keptAs = std::move(sofar.keptAs);
   return ended;
 }
 
@@ -176,10 +178,26 @@ bool UploadWanted(const Settings& s) {
   return s.FTPSW;
 }
 
+// The upload of a look before going live: the live file read, nothing sent.
+RunReport PreviewUploadOf(const Settings& settings, std::string generated, Run& run,
+                          Transfer& transfer, Preview& preview) {
+  preview.generated = generated;
+  Result<PublishPreview> upload =
+      PreviewUpload(settings, std::move(generated), transfer, run.stop());
+  if (!upload.ok()) {
+    return FromStage(upload);
+  }
+  preview.upload = std::move(upload.value);
+  return {};
+}
+
 RunReport RunStages(Settings& settings, Run& run, Transfer& transfer) {
+  Preview* const preview = run.options().preview;
   std::string lockError;
-  const std::optional<LockFile> runLock = TakeRunLock(lockError);
-  if (!runLock) {
+  // A look before going live writes nothing it could spoil for a run.
+  const std::optional<LockFile> runLock =
+      preview != nullptr ? std::nullopt : TakeRunLock(lockError);
+  if (!runLock && preview == nullptr) {
     return Failed(std::move(lockError));
   }
   transfer.SetRequestTimeout(run.options().requestTimeout);
@@ -198,13 +216,17 @@ RunReport RunStages(Settings& settings, Run& run, Transfer& transfer) {
     return Abandoned();
   }
   run.TakeConfirmedSettings(settings);
+  if (preview != nullptr) {
+    preview->file = PreviewFileOf(settings);
+    settings.LCFILE = preview->file.string();
+  }
   run.Enter(Stage::kAnalysing);
   // What is published is the file this run writes, whatever LCFILE names by the upload.
   const std::string writtenFile = settings.LCFILE;
-  StageResult written = WriteAccessFile(std::move(downloads.lists), settings, run.events(),
-                                        run.stop(), &report, run.options().requestTimeout);
+  Result<std::string> written = WriteAccessFile(std::move(downloads.lists), settings, run.events(),
+                                                run.stop(), &report, run.options().requestTimeout);
   if (!written.ok()) {
-    return Keeping(FromStage(std::move(written)), report);
+    return Keeping(FromStage(written), report);
   }
   report.outputWritten = true;
 
@@ -213,17 +235,66 @@ RunReport RunStages(Settings& settings, Run& run, Transfer& transfer) {
   }
   TakeConfirmedSettings(settings, run, transfer);
   settings.LCFILE = writtenFile;
+  if (UploadWanted(settings) && preview != nullptr) {
+    run.Enter(Stage::kSending);
+    RunReport looked = PreviewUploadOf(settings, std::move(written.value), run, transfer, *preview);
+    return looked.outcome == Outcome::kOk ? report : Keeping(std::move(looked), report);
+  }
   if (UploadWanted(settings)) {
     run.Enter(Stage::kSending);
-    StageResult sent = UploadAccessFile(settings, transfer, run.stop(), report.warnings);
+    const Result<Published> sent =
+        UploadAccessFile(settings, std::move(written.value), transfer, run.stop(), report.warnings);
+    report.unchanged = sent.value.unchanged;
+    report.keptAs = sent.value.keptAs;
     if (!sent.ok()) {
-      return Keeping(FromStage(std::move(sent)), report);
+      RunReport failed = Keeping(FromStage(sent), report);
+      failed.ownerLinesRefused = sent.value.ownerLinesRefused;
+      return failed;
     }
   }
   return report;
 }
 
 }  // namespace
+
+std::filesystem::path PreviewFileOf(const Settings& settings) {
+  std::filesystem::path file = NativePath(TrimSpaces(settings.LCFILE));
+  const std::filesystem::path extension = file.extension();
+  file.replace_extension();
+  file += ".preview";
+  file += extension;
+  return file;
+}
+
+RunReport RestoreKept(const Settings& settings, std::size_t number, RunEvents& events,
+                      Transfer& transfer, std::stop_token stop) {
+  const RunOptions options;
+  Run run(events, std::move(stop), options);
+  events.RunStarted();
+  RunReport report = [&] {
+    std::string lockError;
+    const std::optional<LockFile> runLock = TakeRunLock(lockError);
+    if (!runLock) {
+      return Failed(std::move(lockError));
+    }
+    Result<KeptVersion> version = KeptVersionOf(settings, number);
+    if (!version.ok()) {
+      return FromStage(version);
+    }
+    transfer.SetExtraCaFile(NativePath(TrimSpaces(settings.CAFILE)));
+    run.Enter(Stage::kSending);
+    RunReport restored;
+    const Result<Published> sent =
+        RestoreVersion(settings, version.value, transfer, run.stop(), restored.warnings);
+    RunReport ended = sent.ok() ? std::move(restored) : Keeping(FromStage(sent), restored);
+    ended.unchanged = sent.value.unchanged;
+    ended.keptAs = sent.value.keptAs;
+    return ended;
+  }();
+  report.stage = run.reached();
+  events.RunEnded(report);
+  return report;
+}
 
 RunReport RunUpdate(Settings& settings, RunEvents& events, Transfer& transfer, std::stop_token stop,
                     const RunOptions& options) {

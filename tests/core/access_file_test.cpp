@@ -41,7 +41,8 @@ Settings LoadedDefaults() {
 class AccessFileTest : public test::ScratchWorkingDir {
  protected:
   // `country` is one country's allow list; a list's name is its group's.
-  StageResult Generate(std::string country, std::string proxy, std::string overseas = "") {
+  Result<std::string> Generate(std::string country, std::string proxy,
+                               std::string overseas = "") {
     report = {};
     return WriteAccessFile({{{std::move(country), "country"}},
                             {{std::move(proxy), "proxy"}},
@@ -52,7 +53,7 @@ class AccessFileTest : public test::ScratchWorkingDir {
 
   // For a child process: 0 when generation fails and says it was the output file.
   int FailsNamingTheOutput(std::string proxy) {
-    const StageResult result = Generate("", std::move(proxy));
+    const auto result = Generate("", std::move(proxy));
     return result.outcome == Outcome::kFailed &&
                    result.error.find("htaccess.txt") != std::string::npos
                ? 0
@@ -268,7 +269,7 @@ TEST_F(AccessFileLines, LinesPastApachesLimitFailTheRunNamingWhere) {
     WriteBytes("htaccess.txt", "previous\n");
     WriteBytes("add2htaccess.txt", c.head);
     WriteBytes("add2htaccess2.txt", c.tail);
-    const StageResult result = Generate("", "1.1.1.1\n");
+    const auto result = Generate("", "1.1.1.1\n");
     if (c.failure.empty()) {
       EXPECT_TRUE(result.ok()) << result.error;
       continue;
@@ -502,7 +503,7 @@ TEST_F(AccessFileRun, OutputThatCannotBeOpenedStopsBeforeAnyOtherStep) {
   settings.LCFILE = ".\\missing\\out.txt";
   settings.CHARBF = "  deny from  ";
   WriteBytes("add2htaccess.txt", "h\r");
-  const StageResult result = Generate("", "1.1.1.1\n");
+  const auto result = Generate("", "1.1.1.1\n");
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_NE(result.error.find("missing/out.txt"), std::string::npos) << result.error;
   EXPECT_EQ(settings.CHARBF, "  deny from  ");
@@ -552,7 +553,7 @@ TEST_F(AccessFileSafety, EndingTheProgramLeavesThePreviousFileAndNoTemporaries) 
     if (stopAt.empty()) {
       events.stop.request_stop();
     }
-    const StageResult result = Generate("", "1.1.1.1\n2.2.2.2\n", "3.3.3.3\n");
+    const auto result = Generate("", "1.1.1.1\n2.2.2.2\n", "3.3.3.3\n");
     EXPECT_EQ(result.outcome, Outcome::kAbandoned);
     EXPECT_EQ(Output(), "previous\n");
     // Nothing more is told once the user has ended the program.
@@ -597,7 +598,7 @@ TEST_F(AccessFileSafety, FullDeviceIsAFailedGeneration) {
     GTEST_SKIP() << "no /dev/full here";
   }
   settings.LCFILE = "/dev/full";
-  const StageResult result = Generate("", "1.1.1.1\n");
+  const auto result = Generate("", "1.1.1.1\n");
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_NE(result.error.find("/dev/full"), std::string::npos) << result.error;
   EXPECT_TRUE(FileNames(dir()).empty());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ScratchWorkingDir.h"
 #include "support/ScriptedSession.h"
 #include "update/Publishing.h"
 
@@ -33,6 +34,8 @@ struct Row {
   Outcome outcome = Outcome::kOk;
   std::vector<std::string> reason = {};  // parts of the error, in order
   std::map<std::string, std::string> after = {{kLive, kNew}};
+  OtherLines rule = OtherLines::kReplace;
+  bool kept = true;  // the live file of `before`, when there is one, is in the history
 };
 
 // `parts` appear in `text` in this order.
@@ -48,7 +51,9 @@ bool HoldsInOrder(const std::string& text, const std::vector<std::string>& parts
   return true;
 }
 
-TEST(Publishing, EveryStepThatGoesWrongLeavesTheSiteWithAFileOrSaysWhereItIs) {
+class Publishing : public test::ScratchWorkingDir {};
+
+TEST_F(Publishing, EveryStepThatGoesWrongLeavesTheSiteWithAFileOrSaysWhereItIs) {
   const ScriptedSession::Script renamesOver;
   const ScriptedSession::Script twoSteps{.renamesOverFiles = false, .troubles = {}};
   const auto twoStepsAnd = [](std::vector<ScriptedSession::Trouble> troubles) {
@@ -125,7 +130,9 @@ TEST(Publishing, EveryStepThatGoesWrongLeavesTheSiteWithAFileOrSaysWhereItIs) {
        {200, 200},
        Outcome::kFailed,
        {"upload of htaccess.txt to ftp://h/public_html/.htaccess failed: 530 Login incorrect."},
-       {{kLive, kOld}}},
+       {{kLive, kOld}},
+       OtherLines::kReplace,
+       false},
       {"the server gone while storing",
        troubled({{"store " + kNewName, 1, Fault::kGone}}),
        {{kLive, kOld}},
@@ -162,13 +169,42 @@ TEST(Publishing, EveryStepThatGoesWrongLeavesTheSiteWithAFileOrSaysWhereItIs) {
        Outcome::kFailed,
        {"the new file was removed, as there was none before"},
        {}},
-      {"checked: a read refused is no proof of no file",
+      {"a live file listed but unreadable cannot be kept, so it stays",
        troubled({{"read " + kLive}}),
        {{kLive, kOld}},
        {200, 500},
        Outcome::kFailed,
-       {"the site answered 500 with the new file; it stays, as the previous file could not be "
-        "read: reading ftp://h/public_html/.htaccess failed: 550 Permission denied"}},
+       {"the live file cannot be read, so it could not be kept and was not replaced: 550 "
+        "Permission denied"},
+       {{kLive, kOld}},
+       OtherLines::kReplace,
+       false},
+      {"the live file holds the new bytes already: nothing is sent",
+       renamesOver,
+       {{kLive, kNew}},
+       {200, 500},
+       Outcome::kOk,
+       {},
+       {{kLive, kNew}},
+       OtherLines::kAsk,
+       false},
+      {"lines of the owner's, OTHERLINES not set: refused before anything is sent",
+       renamesOver,
+       {{kLive, kOld}},
+       {},
+       Outcome::kFailed,
+       {"holds 1 line of its own", "\"deny from 192.0.2.1\"", "kept as palisor.history/",
+        "OTHERLINES"},
+       {{kLive, kOld}},
+       OtherLines::kAsk},
+      {"lines of the owner's, OTHERLINES=keep: Palisor's block goes above them",
+       renamesOver,
+       {{kLive, kOld}},
+       {},
+       Outcome::kOk,
+       {},
+       {{kLive, "# BEGIN Palisor\n" + kNew + "# END Palisor\n" + kOld}},
+       OtherLines::kKeep},
       {"checked: a listing without hidden names is no proof of no file",
        {.listsHiddenNames = false, .troubles = {}},
        {},
@@ -189,7 +225,9 @@ TEST(Publishing, EveryStepThatGoesWrongLeavesTheSiteWithAFileOrSaysWhereItIs) {
        {200, 500},
        Outcome::kAbandoned,
        {},
-       {{kLive, kOld}}},
+       {{kLive, kOld}},
+       OtherLines::kReplace,
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -208,14 +246,24 @@ TEST(Publishing, EveryStepThatGoesWrongLeavesTheSiteWithAFileOrSaysWhereItIs) {
       };
     }
     std::vector<std::string> warnings;
-    const Publication publication{
+    Publication publication{
         {"/public_html", kLive}, "ftp://h/public_html/.htaccess", "htaccess.txt", kNew};
+    publication.otherLines = row.rule;
+    History history(std::string(row.name));
 
-    const StageResult result = Publish(publication, server, check, warnings, KeepGoing{});
+    const Result<Published> result =
+        Publish(publication, server, history, check, warnings, KeepGoing{});
 
     EXPECT_EQ(result.outcome, row.outcome) << result.error;
     EXPECT_TRUE(HoldsInOrder(result.error, row.reason)) << result.error;
     EXPECT_EQ(server.files, row.after);
+    const auto kept = history.Versions();
+    ASSERT_TRUE(kept.ok());
+    const bool keptLive = row.kept && row.before.contains(kLive);
+    EXPECT_EQ(kept.value.size(), keptLive ? 1u : 0u);
+    if (keptLive) {
+      EXPECT_EQ(History::Read(kept.value.front()).value, row.before.at(kLive));
+    }
     if (row.script.refusesLogin) {
       EXPECT_EQ(server.log, std::vector<std::string>{"connect"});
     }

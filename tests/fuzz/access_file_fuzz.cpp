@@ -545,7 +545,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   test::RecordingEvents events;
   events.keepLog = false;
-  const StageResult result = WriteAccessFile({{{std::string(country), "country", allow}},
+  const Result<std::string> result = WriteAccessFile({{{std::string(country), "country", allow}},
                                               {{std::string(proxy), "proxy"}},
                                               {{std::string(overseas), "overseas"}}},
                                              settings, events, events.token());

@@ -37,11 +37,17 @@ class PublishSiteTest : public ScratchWorkingDir {
     settings.SVFILE = ".htaccess";
     settings.LINESEP = "\n";
     settings.LCFILE = "htaccess.txt";
+    settings.OTHERLINES = OtherLines::kReplace;  // these sites' files are Palisor's own
     transfer.SetRequestTimeout(30s);
   }
 
   fs::path Live() const { return apache.docroot() / ".htaccess"; }
-  StageResult Upload() { return UploadAccessFile(settings, transfer, events.token(), warnings); }
+  // The file written before, sent as a run sends what it wrote.
+  StageResult Upload() {
+    return UploadAccessFile(settings, test::ReadBytes(settings.LCFILE), transfer, events.token(),
+                            warnings)
+        .Without();
+  }
 
   ApacheServer apache;
   Settings settings;
