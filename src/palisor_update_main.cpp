@@ -10,6 +10,7 @@
 
 #include "platform/CommandLine.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "platform/StopSignals.h"
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
@@ -102,6 +103,7 @@ int RunOnce() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  palisor::KeepOutOfCoreDumps();
   if (const auto exitCode = palisor::TakeCommandLine(kProgram, argc, argv, kUsage, kExitStatus)) {
     return *exitCode;
   }

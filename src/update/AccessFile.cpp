@@ -512,11 +512,15 @@ class Generation final {
 
 }  // namespace
 
+std::filesystem::path OutputFile(const Settings& settings) {
+  return NativePath(TrimSpaces(settings.LCFILE));
+}
+
 StageResult WriteAccessFile(GroupLists lists, Settings& settings, RunEvents& events,
                             std::stop_token stop, RunReport* report,
                             std::chrono::milliseconds outputStallLimit) {
   std::string error;
-  auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
+  auto out = AtomicFile::Open(OutputFile(settings), error);
   if (!out) {
     return StageResult::Failed(error);
   }

@@ -83,7 +83,8 @@ StageResult UploadAccessFile(const Settings& settings, Transfer& transfer, std::
   const std::string failed =
       "upload of " + publication.source + " to " + publication.where + " failed: ";
   if (!server) {
-    return StageResult::Failed(failed + "\"" + serverName + "\" is not a usable server name");
+    return StageResult::Failed(failed + "\"" + WithoutCredentials(serverName) +
+                               "\" is not a usable server name");
   }
   if (publication.target.name.empty() || !IsSafeInCommands(remotePath)) {
     return StageResult::Failed(failed +

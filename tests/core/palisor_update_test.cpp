@@ -242,6 +242,52 @@ TEST_F(PalisorUpdate, RefusedUploadFailsTheRunWithSendingLast) {
   EXPECT_FALSE(fs::exists(ftpHome / "public_html" / ".htaccess"));
 }
 
+// Server text can carry escape sequences that would rewrite the terminal or the log's lines.
+TEST_F(PalisorUpdate, AServersReplyReachesStandardErrorAndTheLogEscaped) {
+  lists.Write("c1.txt", "192.0.2.1\n");
+  ftpHome.Write("public_html/.htaccess", "live\n");
+  const FtpServer hostile(ftpHome.path(), kFtpUser, kFtpPassword,
+                          {"--store-reply", "552 \x1b]0;owned\x07\x1b[2J\\x41 quota"});
+  WriteSettings("[FTP]\nSVNAME=" + hostile.Address() + "\nSVUSER=" + kFtpUser +
+                "\nSVPSWD=" + kFtpPassword +
+                "\nSVPATH=/public_html\nFTPSW=-1\n[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 1);
+  const std::string log = ReadBytes(work / "palisor.log");
+  for (const std::string& text : {run.err, log}) {
+    EXPECT_NE(text.find("552 \\x1B]0;owned\\x07\\x1B[2J\\x5Cx41 quota"), std::string::npos) << text;
+    EXPECT_EQ(text.find_first_of("\x1b\x07\r"), std::string::npos) << text;
+  }
+  EXPECT_EQ(LineCount(log), 1u) << log;
+}
+
+// The password of a list or site address stays out of every message and the log.
+TEST_F(PalisorUpdate, AddressesAreShownAndLoggedWithoutTheirCredentials) {
+  lists.Write("c1.txt", "192.0.2.1\n# a header\n");
+  const std::string credentials = "lister:l1stpw@";
+  const std::string listed = http.Url("/c1.txt");
+  const std::string missing = http.Url("/missing.txt");
+  const auto withCredentials = [&credentials](const std::string& url) {
+    return "http://" + credentials + url.substr(std::string_view("http://").size());
+  };
+  for (const auto& [url, exitStatus] : {std::pair{listed, 0}, {missing, 1}}) {
+    SCOPED_TRACE(url);
+    fs::remove(work / "palisor.log");
+    WriteSettings(FtpSection(false) + "[URL]\nURL1=" + withCredentials(url) + "\n");
+
+    const Finished run = RunIn(work.path());
+
+    EXPECT_EQ(run.exitStatus, exitStatus) << run.err;
+    const std::string log = ReadBytes(work / "palisor.log");
+    for (const std::string& text : {run.err, log}) {
+      EXPECT_NE(text.find(url), std::string::npos) << text;
+      EXPECT_EQ(text.find("l1stpw"), std::string::npos) << text;
+    }
+  }
+}
+
 TEST_F(PalisorUpdate, AnFtpesServerIsTrustedThroughCafileAndNeverWarnedOfAsClear) {
   const TestCertificate identity;
   const FtpServer tls(
