@@ -26,7 +26,6 @@ constexpr int kWaitSliceMs = 50;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kTemporarySuffix = ".XXXXXX";
-constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
 
 // A name mkstemp could have made from `prefix` ("NAME."): six letters or digits more.
 bool IsTemporaryName(std::string_view name, std::string_view prefix) {
@@ -101,7 +100,7 @@ int OpenInPlace(const std::filesystem::path& target, const struct stat& existing
 // secrets cannot have its own.
 bool GivePermissions(int fd, const struct stat* existing, mode_t newFileMode, bool ownerOnly) {
   if (ownerOnly) {
-    return ::fchmod(fd, kOwnerOnly) == 0;
+    return ::fchmod(fd, kOwnerOnlyMode) == 0;
   }
   if (existing != nullptr) {
     // The group as well where the user may give it (a file the web server's group reads).
@@ -126,7 +125,7 @@ std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target, 
 
 std::optional<AtomicFile> AtomicFile::OpenPrivate(const std::filesystem::path& target,
                                                   std::string& error) {
-  return OpenWith(target, error, kOwnerOnly, true);
+  return OpenWith(target, error, kOwnerOnlyMode, true);
 }
 
 std::optional<AtomicFile> AtomicFile::OpenWith(const std::filesystem::path& target,
@@ -155,10 +154,11 @@ std::optional<AtomicFile> AtomicFile::OpenWith(const std::filesystem::path& targ
     }
   }
 
-  std::string name = target.string() + std::string(kTemporarySuffix);
+  const std::string pattern = target.string() + std::string(kTemporarySuffix);
+  std::string name = pattern;
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
-    error = DescribeError(target.string() + std::string(kTemporarySuffix), errno);
+    error = DescribeError(pattern, errno);
     return std::nullopt;
   }
   if (!GivePermissions(fd, exists ? &existing : nullptr, newFileMode, ownerOnly)) {

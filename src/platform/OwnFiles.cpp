@@ -11,8 +11,6 @@
 namespace palisor {
 namespace {
 
-constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
-
 std::string ModeText(mode_t mode) {
   char text[8];
   std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
@@ -122,8 +120,8 @@ std::string MakeOwnerOnly(const std::filesystem::path& file) {
     return opened.error;
   }
   const mode_t mode = opened.value.info.st_mode & 07777;
-  if ((mode & ~kOwnerReadWrite) != 0 &&
-      ::fchmod(opened.value.fd.get(), mode & kOwnerReadWrite) != 0) {
+  if ((mode & ~kOwnerOnlyMode) != 0 &&
+      ::fchmod(opened.value.fd.get(), mode & kOwnerOnlyMode) != 0) {
     return DescribeError(file, errno);
   }
   return {};

@@ -16,6 +16,9 @@
 
 namespace palisor {
 
+// Readable and writable by the owner alone, as a file holding a password must be.
+inline constexpr mode_t kOwnerOnlyMode = S_IRUSR | S_IWUSR;
+
 // A file descriptor, closed with its owner.
 class UniqueFd final {
  public:
@@ -46,7 +49,8 @@ struct OwnFile {
 // Opens `path` with open(2) `flags` (a file it creates gets `mode`, less the umask) when it
 // is a regular file of the user's own: never through a symbolic link, and without waiting on
 // a FIFO or a device in its place. A failure names the file and says why.
-Result<OwnFile> OpenOwnFile(const std::filesystem::path& path, int flags, mode_t mode = 0600);
+Result<OwnFile> OpenOwnFile(const std::filesystem::path& path, int flags,
+                            mode_t mode = kOwnerOnlyMode);
 
 // Whether anything, a dangling link included, has the name `path`.
 bool NameTaken(const std::filesystem::path& path);
