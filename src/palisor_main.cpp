@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "mainwindow/Form1.h"
+#include "platform/Process.h"
 #include "platform/Transfer.h"
 #include "platform/qt/StopSignals.h"
 #include "platform/qt/WindowStart.h"
@@ -8,6 +9,7 @@
 #include "update/RunUpdate.h"
 
 int main(int argc, char* argv[]) {
+  palisor::KeepOutOfCoreDumps();
   const palisor::WindowStart start(argc, argv);
   if (const auto exitCode = start.exitCode()) {
     return *exitCode;

@@ -13,6 +13,7 @@
 
 #include "platform/CommandLine.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "platform/StopSignals.h"
 #include "platform/Transfer.h"
 #include "settings/Settings.h"
@@ -190,6 +191,7 @@ int RunOnce(const Request& request) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  palisor::KeepOutOfCoreDumps();
   palisor::OwnOptions own{{"--dry-run", "--history", "--restore"}, {}};
   if (const auto exitCode =
           palisor::TakeCommandLine(kProgram, argc, argv, kUsage, kExitStatus, &own)) {

@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <utility>
 
+#include "platform/OwnFiles.h"
 #include "platform/Paths.h"
 
 namespace palisor {
@@ -23,23 +25,22 @@ constexpr int kWaitSliceMs = 50;
 
 using Clock = std::chrono::steady_clock;
 
-// Where the bytes really go: a symbolic link is followed, a relative link against its folder,
-// also when its target does not exist yet, so the link itself is never replaced.
-std::filesystem::path ResolveLinks(const std::filesystem::path& target) {
-  constexpr int kMaxLinks = 40;  // a loop of links is left to fail when the file is opened
-  std::filesystem::path real = target;
-  for (int i = 0; i < kMaxLinks; ++i) {
-    std::error_code ec;
-    if (!std::filesystem::is_symlink(real, ec)) {
-      break;
-    }
-    const auto next = std::filesystem::read_symlink(real, ec);
-    if (ec) {
-      break;
-    }
-    real = next.is_absolute() ? next : real.parent_path() / next;
+constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+
+// A name mkstemp could have made from `prefix` ("NAME."): six letters or digits more.
+bool IsTemporaryName(std::string_view name, std::string_view prefix) {
+  constexpr std::size_t kRandomPart = kTemporarySuffix.size() - 1;
+  if (name.size() != prefix.size() + kRandomPart || !name.starts_with(prefix)) {
+    return false;
   }
-  return real;
+  return std::all_of(name.end() - kRandomPart, name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  });
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& file) {
+  const std::filesystem::path parent = file.parent_path();
+  return parent.empty() ? std::filesystem::path(".") : parent;
 }
 
 // A FIFO whose reader went away raises SIGPIPE, which would end a process that keeps the
@@ -72,65 +73,120 @@ class SigpipeBlocked final {
   bool pendingBefore_ = false;
 };
 
-// Opens a device or FIFO for writing without waiting for a reader.
+// Opens a device or FIFO for writing without waiting for a reader; only the one that
+// `existing` describes, never another put in its place meanwhile.
 int OpenInPlace(const std::filesystem::path& target, const struct stat& existing,
                 std::string& error) {
-  const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0 && errno == ENXIO && S_ISFIFO(existing.st_mode)) {
     error = target.string() + ": no program is reading this FIFO";
-  } else if (fd < 0) {
+    return fd;
+  }
+  if (fd < 0) {
     error = DescribeError(target, errno);
+    return fd;
+  }
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || opened.st_dev != existing.st_dev ||
+      opened.st_ino != existing.st_ino) {
+    ::close(fd);
+    error = target.string() + ": replaced by another file while being opened";
+    return -1;
   }
   return fd;
+}
+
+// Gives the temporary the permissions the file is to have; false, with errno, when a file of
+// secrets cannot have its own.
+bool GivePermissions(int fd, const struct stat* existing, mode_t newFileMode, bool ownerOnly) {
+  if (ownerOnly) {
+    return ::fchmod(fd, kOwnerOnlyMode) == 0;
+  }
+  if (existing != nullptr) {
+    // The group as well where the user may give it (a file the web server's group reads).
+    if (::fchown(fd, static_cast<uid_t>(-1), existing->st_gid) != 0) {
+      // Not a group of the user's: the file takes the user's own, with the same permissions.
+    }
+    ::fchmod(fd, existing->st_mode & 07777);
+    return true;
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, newFileMode & ~mask);
+  return true;
 }
 
 }  // namespace
 
 std::optional<AtomicFile> AtomicFile::Open(const std::filesystem::path& target, std::string& error,
                                            mode_t newFileMode) {
+  return OpenWith(target, error, newFileMode, false);
+}
+
+std::optional<AtomicFile> AtomicFile::OpenPrivate(const std::filesystem::path& target,
+                                                  std::string& error) {
+  return OpenWith(target, error, kOwnerOnlyMode, true);
+}
+
+std::optional<AtomicFile> AtomicFile::OpenWith(const std::filesystem::path& target,
+                                               std::string& error, mode_t newFileMode,
+                                               bool ownerOnly) {
   if (target.empty()) {
     error = "no output file named";
     return std::nullopt;
   }
   struct stat existing {};
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
-
-  // A device is opened by the name given: links such as /dev/stdout -> /proc/self/fd/1 ->
-  // "pipe:[n]" lead nowhere when followed by hand.
-  if (exists && !S_ISREG(existing.st_mode)) {
+  const bool exists = ::lstat(target.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
     const int fd = OpenInPlace(target, existing, error);
     if (fd < 0) {
       return std::nullopt;
     }
     return AtomicFile(fd, target, {});
   }
-  const auto real = ResolveLinks(target);
-  if (exists && ::access(real.c_str(), W_OK) != 0) {
-    error = DescribeError(real, errno);
-    return std::nullopt;
+  if (exists) {
+    error = WhyNotOwnFile(target, existing);
+    if (error.empty() && ::access(target.c_str(), W_OK) != 0) {
+      error = DescribeError(target, errno);
+    }
+    if (!error.empty()) {
+      return std::nullopt;
+    }
   }
 
-  auto pattern = real;
-  pattern += ".XXXXXX";
-  std::string name = pattern.string();
-  const int fd = ::mkstemp(name.data());
+  const std::string pattern = target.string() + std::string(kTemporarySuffix);
+  std::string name = pattern;
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
     error = DescribeError(pattern, errno);
     return std::nullopt;
   }
-  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-  if (exists) {
-    // Keep the owner and permissions the user gave the file; the owner only when allowed.
-    if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
-      // Not ours to change: the file becomes the writer's, with the same permissions.
-    }
-    ::fchmod(fd, existing.st_mode & 07777);
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, newFileMode & ~mask);
+  if (!GivePermissions(fd, exists ? &existing : nullptr, newFileMode, ownerOnly)) {
+    error = target.string() +
+            ": cannot be made readable by its owner only: " + std::strerror(errno) +
+            "; it was not written";
+    ::close(fd);
+    ::unlink(name.c_str());
+    return std::nullopt;
   }
-  return AtomicFile(fd, real, name);
+  return AtomicFile(fd, target, name);
+}
+
+void AtomicFile::RemoveLeftovers(const std::filesystem::path& target) {
+  const std::string prefix = target.filename().string() + ".";
+  if (prefix.size() == 1) {
+    return;
+  }
+  std::error_code ec;
+  for (auto entry = std::filesystem::directory_iterator(FolderOf(target), ec);
+       !ec && entry != std::filesystem::directory_iterator(); entry.increment(ec)) {
+    const std::filesystem::path& path = entry->path();
+    struct stat info {};
+    if (IsTemporaryName(path.filename().string(), prefix) && ::lstat(path.c_str(), &info) == 0 &&
+        WhyNotOwnFile(path, info).empty()) {
+      ::unlink(path.c_str());
+    }
+  }
 }
 
 AtomicFile::AtomicFile(int fd, std::filesystem::path target, std::filesystem::path temporary)
@@ -233,6 +289,9 @@ bool AtomicFile::Commit(std::string& error) {
     Fail(errno);
     ok = false;
   }
+  if (ok && !temporary_.empty() && !StillReplaceable()) {
+    ok = false;
+  }
   if (ok && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
     Fail(errno);
     ok = false;
@@ -251,12 +310,22 @@ bool AtomicFile::Commit(std::string& error) {
   return true;
 }
 
+// What was put at the target's name since it was opened (a link, another user's file) is
+// not replaced, as it would not have been opened.
+bool AtomicFile::StillReplaceable() {
+  struct stat now {};
+  if (::lstat(target_.c_str(), &now) != 0) {
+    return true;
+  }
+  failure_ = WhyNotOwnFile(target_, now);
+  return failure_.empty();
+}
+
 // The rename lives in the folder: until the folder is on disk, a crash can bring back the
 // previous file, or no file at all. A folder that cannot be opened for reading, or a file
 // system that cannot sync folders, leaves it to the system.
 bool AtomicFile::SyncFolder() {
-  const std::filesystem::path parent = target_.parent_path();
-  const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
+  const std::filesystem::path folder = FolderOf(target_);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     return true;

@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/Text.h"
+
 namespace palisor::curl {
 namespace {
 
@@ -196,8 +198,9 @@ std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) {
   return size * count;
 }
 
+// libcurl's buffer may quote what a server sent.
 std::string CurlError(CURLcode code, const char* errorBuffer) {
-  return errorBuffer[0] != '\0' ? std::string(errorBuffer) : std::string(curl_easy_strerror(code));
+  return errorBuffer[0] != '\0' ? EscapeBytes(errorBuffer) : std::string(curl_easy_strerror(code));
 }
 
 long ResponseCode(CURL* easy) {

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/AtomicFile.h"
+#include "platform/OwnFiles.h"
 #include "platform/Text.h"
 
 // Line ends: CR LF, a lone LF and a lone CR each end a line when reading. Lines a write adds
@@ -20,25 +21,7 @@
 namespace palisor {
 namespace {
 
-// The settings file holds the FTP password.
-constexpr mode_t kNewFileMode = 0600;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
-class UniqueFd final {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 enum class FileState { kRead, kMissing, kUnreadable };
 
@@ -416,7 +399,8 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
 }
 
 bool IniDocument::Save(std::string& error) const {
-  auto out = AtomicFile::Open(file_, error, kNewFileMode);
+  // The settings file holds the FTP password.
+  auto out = AtomicFile::OpenPrivate(file_, error);
   if (!out) {
     return false;
   }

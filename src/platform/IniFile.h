@@ -67,7 +67,8 @@ class IniDocument final {
   // names and values holding CR or LF, changing nothing.
   bool Set(std::string_view section, std::string_view key, std::string_view value);
 
-  // Replaces the file atomically; a new file is readable by its owner only.
+  // Replaces the file atomically with one readable and writable by its owner only (0600),
+  // whatever mode the file had; where that mode cannot be set, nothing is written.
   bool Save(std::string& error) const;
 
  private:

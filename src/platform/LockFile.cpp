@@ -31,42 +31,41 @@ std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path, boo
                                           std::string& error) {
   busy = false;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    // Never through a symbolic link: the lock must not create or remove a file elsewhere.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    // Never through a symbolic link nor on a FIFO: the lock must not create or remove a file
+    // elsewhere, nor wait for a writer.
+    Result<OwnFile> opened = OpenOwnFile(path, O_RDONLY | O_CREAT);
+    if (!opened.ok()) {
+      error = std::move(opened.error);
+      return std::nullopt;
+    }
+    UniqueFd fd = std::move(opened.value.fd);
+    int locked;
+    do {
+      locked = ::flock(fd.get(), LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+      busy = errno == EWOULDBLOCK;
       error = DescribeError(path, errno);
       return std::nullopt;
     }
-    int locked;
-    do {
-      locked = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-      const int err = errno;
-      ::close(fd);
-      busy = err == EWOULDBLOCK;
-      error = DescribeError(path, err);
-      return std::nullopt;
+    if (StillNamed(fd.get(), path)) {
+      return LockFile(std::move(fd), path);
     }
-    if (StillNamed(fd, path)) {
-      return LockFile(fd, path);
-    }
-    ::close(fd);
   }
   error = path.string() + ": removed again and again while being locked";
   return std::nullopt;
 }
 
-LockFile::LockFile(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+LockFile::LockFile(UniqueFd fd, std::filesystem::path path)
+    : fd_(std::move(fd)), path_(std::move(path)) {}
 
-LockFile::LockFile(LockFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+LockFile::LockFile(LockFile&& other) noexcept = default;
 
 LockFile::~LockFile() {
-  if (fd_ >= 0) {
-    // Removed while still locked, so no one can lock this file after it is gone.
+  if (fd_.get() >= 0) {
+    // Removed while still locked (the descriptor closes after), so no one can lock this file
+    // after it is gone.
     ::unlink(path_.c_str());
-    ::close(fd_);
   }
 }
 

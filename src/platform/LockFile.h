@@ -4,12 +4,15 @@
 #include <optional>
 #include <string>
 
+#include "platform/OwnFiles.h"
+
 namespace palisor {
 
 // An exclusive flock(2) on a file of its own, held until destruction, which removes the file
 // and releases the lock; the kernel releases it too when the process dies, and the next
 // holder reuses the file left behind. A holder that locked a file just removed by the
-// previous one notices and takes the new file instead.
+// previous one notices and takes the new file instead. A link, a FIFO or another user's file
+// in its place is refused.
 class LockFile final {
  public:
   // Takes the lock without waiting. Empty when another holder has it (`busy` is then true)
@@ -24,9 +27,9 @@ class LockFile final {
   ~LockFile();
 
  private:
-  LockFile(int fd, std::filesystem::path path);
+  LockFile(UniqueFd fd, std::filesystem::path path);
 
-  int fd_ = -1;
+  UniqueFd fd_;
   std::filesystem::path path_;
 };
 

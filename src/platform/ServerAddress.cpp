@@ -168,4 +168,17 @@ std::string DisplayUrl(const ServerAddress& server, std::string_view remotePath)
          std::string(remotePath);
 }
 
+std::string WithoutCredentials(std::string_view address) {
+  // A "://" after the path began (in a query, say) is no scheme.
+  const std::size_t scheme = address.find("://");
+  const bool hasScheme = scheme != std::string_view::npos && scheme < address.find_first_of("/?#");
+  const std::size_t host = hasScheme ? scheme + 3 : 0;
+  const std::size_t authorityEnd = address.find_first_of("/?#", host);
+  const std::size_t at = address.substr(0, authorityEnd).rfind('@');
+  if (at == std::string_view::npos || at < host) {
+    return std::string(address);
+  }
+  return std::string(address.substr(0, host)) + std::string(address.substr(at + 1));
+}
+
 }  // namespace palisor

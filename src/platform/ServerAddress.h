@@ -56,4 +56,8 @@ std::string FolderUrl(const ServerAddress& server, std::string_view folder);
 // user wrote, so a failure over TLS never reads like one over plain FTP.
 std::string DisplayUrl(const ServerAddress& server, std::string_view remotePath);
 
+// An address as messages and the log show it: without the "user:password@" an address
+// may carry before its host, with or without a scheme.
+std::string WithoutCredentials(std::string_view address);
+
 }  // namespace palisor

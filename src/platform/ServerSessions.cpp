@@ -1,21 +1,25 @@
 #include "platform/ServerSessions.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
 #include "platform/KnownHosts.h"
+#include "platform/OwnFiles.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace palisor {
 namespace {
 
 using curl::EasyOptions;
 
-// The last refusal (a 4xx or 5xx reply) of an FTP server, kept in its own words: the closing
-// QUIT's reply comes after it, so libcurl's last response code no longer tells why.
+// The last refusal (a 4xx or 5xx reply) of an FTP server, kept in its own words, escaped: the
+// closing QUIT's reply comes after it, so libcurl's last response code no longer tells why.
 std::size_t KeepRefusal(char* data, std::size_t size, std::size_t count, void* userData) {
   const std::size_t length = size * count;
   std::string_view line(data, length);
@@ -23,7 +27,7 @@ std::size_t KeepRefusal(char* data, std::size_t size, std::size_t count, void* u
     line.remove_suffix(1);
   }
   if (line.size() >= 3 && (line[0] == '4' || line[0] == '5')) {
-    static_cast<std::string*>(userData)->assign(line.substr(0, 200));
+    *static_cast<std::string*>(userData) = EscapeBytes(line.substr(0, 200), "\"");
   }
   return length;
 }
@@ -298,18 +302,52 @@ class FtpSession final : public CurlSession {
 // What the host-key check met on the session's connections.
 struct HostKeyCheck {
   std::filesystem::path file;
-  std::string hostName;    // as the file names the server
-  bool recorded = false;   // the server was not known yet: its key is now in the file
-  bool changed = false;    // the server shows another key than the one recorded
-  std::string unrecorded;  // why a new key could not be recorded
+  std::string hostName;   // as the file names the server
+  bool recorded = false;  // the server was not known yet: its key is now in the file
+  bool changed = false;   // the server shows another key than the one recorded
+  std::string unusable;   // why the file could not be read, or a new key not recorded in it
 };
+
+// The keys recorded so far; none while there is no file. Nothing when it cannot be read.
+std::optional<std::string> KnownKeys(HostKeyCheck& check) {
+  std::string known;
+  if (!NameTaken(check.file)) {
+    return known;
+  }
+  Result<OwnFile> file = OpenOwnFile(check.file, O_RDONLY);
+  if (!file.ok() || !ReadToEnd(file.value.fd.get(), known)) {
+    check.unusable = file.ok() ? DescribeError(check.file, errno) : file.error;
+    return std::nullopt;
+  }
+  return known;
+}
+
+bool RecordKey(HostKeyCheck& check, std::string_view known, std::string_view shown) {
+  Result<OwnFile> file = OpenOwnFile(check.file, O_WRONLY | O_APPEND | O_CREAT);
+  if (!file.ok()) {
+    check.unusable = file.error;
+    return false;
+  }
+  std::string line;
+  if (!known.empty() && !known.ends_with('\n')) {
+    line += '\n';  // a last line edited by hand, left without its end
+  }
+  line += KnownHostsLine(check.hostName, shown);
+  if (::write(file.value.fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    check.unusable = DescribeError(check.file, errno);
+    return false;
+  }
+  return true;
+}
 
 int CheckHostKey(void* data, int, const char* key, std::size_t length) {
   auto& check = *static_cast<HostKeyCheck*>(data);
   const std::string_view shown(key, length);
-  std::ifstream in(check.file, std::ios::binary);
-  const std::string known{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  switch (MatchHostKey(known, check.hostName, shown)) {
+  const std::optional<std::string> known = KnownKeys(check);
+  if (!known) {
+    return CURLKHMATCH_MISSING;
+  }
+  switch (MatchHostKey(*known, check.hostName, shown)) {
     case HostKeyMatch::kKnown:
       return CURLKHMATCH_OK;
     case HostKeyMatch::kChanged:
@@ -318,14 +356,7 @@ int CheckHostKey(void* data, int, const char* key, std::size_t length) {
     case HostKeyMatch::kUnknown:
       break;
   }
-  std::ofstream out(check.file, std::ios::binary | std::ios::app);
-  if (!known.empty() && !known.ends_with('\n')) {
-    out << '\n';  // a last line edited by hand, left without its end
-  }
-  out << KnownHostsLine(check.hostName, shown);
-  out.close();
-  if (!out) {
-    check.unrecorded = std::strerror(errno);
+  if (!RecordKey(check, *known, shown)) {
     return CURLKHMATCH_MISSING;
   }
   check.recorded = true;
@@ -374,9 +405,9 @@ class SftpSession final : public CurlSession {
              "; if its key was changed on purpose, delete the server's line from that file and " +
              "run again to record the new key";
     }
-    if (!hostKey_.unrecorded.empty()) {
-      return "the host key of the SFTP server " + server().hostAndPort + " cannot be recorded in " +
-             file + ": " + hostKey_.unrecorded;
+    if (!hostKey_.unusable.empty()) {
+      return "the host key of the SFTP server " + server().hostAndPort +
+             " cannot be checked: " + hostKey_.unusable;
     }
     return std::nullopt;
   }

@@ -1,6 +1,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <string>
 
 namespace palisor {
 namespace {
@@ -35,6 +36,21 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
          std::equal(prefix.begin(), prefix.end(), text.begin(),
                     [&lower](char a, char b) { return lower(a) == lower(b); });
+}
+
+std::string EscapeBytes(std::string_view text, std::string_view alsoEscaped) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E || c == '\\' || alsoEscaped.find(c) != std::string_view::npos) {
+      escaped += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
 }
 
 }  // namespace palisor

@@ -17,4 +17,10 @@ bool IsBlank(std::string_view text);
 // Whether `text` begins with `prefix`, ASCII letters compared without their case.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
+// `text` with every byte outside printable ASCII, every backslash and every byte of
+// `alsoEscaped` written as \xNN: what a server or a list sent then moves no cursor, rings
+// no bell and fakes no line in a terminal, the log or a tooltip, and a "\xNN" read there
+// always stands for one byte.
+std::string EscapeBytes(std::string_view text, std::string_view alsoEscaped = {});
+
 }  // namespace palisor

@@ -19,11 +19,13 @@ std::size_t KeepContentEncoding(char* data, std::size_t size, std::size_t count,
   return length;
 }
 
-// Where a refused redirect from HTTPS pointed, when it pointed to plain HTTP.
+// Where a refused redirect from HTTPS pointed, when it pointed to plain HTTP: the server's
+// words, escaped.
 std::string DowngradeTarget(CURL* easy) {
   const char* last = nullptr;
   curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &last);
-  return last != nullptr && StartsWithNoCase(last, "http:") ? std::string(last) : std::string();
+  return last != nullptr && StartsWithNoCase(last, "http:") ? EscapeBytes(WithoutCredentials(last))
+                                                            : std::string();
 }
 
 }  // namespace
@@ -45,7 +47,7 @@ void Transfer::SetExtraCaFile(std::filesystem::path pemFile) {
 Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoing) {
   using Fetched = Result<std::string>;
   const std::string address(url);
-  const std::string failed = "download of " + address + " failed: ";
+  const std::string failed = "download of " + WithoutCredentials(address) + " failed: ";
   char errorBuffer[CURL_ERROR_SIZE];
   const curl::EasyHandle easy = curl::NewEasy(multi_, limits_, errorBuffer);
   if (!easy) {
@@ -110,7 +112,7 @@ Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoi
 
 Result<long> Transfer::Check(std::string_view url, const KeepGoing& keepGoing) {
   const std::string address(url);
-  const std::string failed = "request of " + address + " failed: ";
+  const std::string failed = "request of " + WithoutCredentials(address) + " failed: ";
   char errorBuffer[CURL_ERROR_SIZE];
   const curl::EasyHandle easy = curl::NewEasy(multi_, limits_, errorBuffer);
   if (!easy) {

@@ -525,12 +525,16 @@ class Generation final {
 
 }  // namespace
 
+std::filesystem::path OutputFile(const Settings& settings) {
+  return NativePath(TrimSpaces(settings.LCFILE));
+}
+
 Result<std::string> WriteAccessFile(GroupLists lists, const Settings& settings, RunEvents& events,
                                     std::stop_token stop, RunReport* report,
                                     std::chrono::milliseconds outputStallLimit) {
   using Written = Result<std::string>;
   std::string error;
-  auto out = AtomicFile::Open(NativePath(TrimSpaces(settings.LCFILE)), error);
+  auto out = AtomicFile::Open(OutputFile(settings), error);
   if (!out) {
     return Written::Failed(error);
   }

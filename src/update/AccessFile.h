@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ struct GroupLists {
   std::vector<DownloadedList> proxy;
   std::vector<DownloadedList> overseas;
 };
+
+// The access file LCFILE names.
+std::filesystem::path OutputFile(const Settings& settings);
 
 // Writes the access file LCFILE: head file, country lines, proxy and overseas lines, tail
 // file. Only list lines Apache reads as meant are written (see ListLines.h); the others are

@@ -12,6 +12,7 @@
 
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "update/AccessFile.h"
 
 namespace palisor {
 namespace {
@@ -120,7 +121,7 @@ Result<UploadTarget> TargetOf(const Settings& settings, std::vector<std::string>
   const std::optional<ServerAddress> server = ParseServerName(serverName);
   const std::string remotePath = RemotePath(settings);
   Publication publication;
-  publication.source = NativePath(TrimSpaces(settings.LCFILE)).string();
+  publication.source = OutputFile(settings).string();
   publication.where = server ? DisplayUrl(*server, remotePath) : remotePath;
   publication.target = SplitServerPath(remotePath);
   publication.otherLines = settings.OTHERLINES;
@@ -128,7 +129,8 @@ Result<UploadTarget> TargetOf(const Settings& settings, std::vector<std::string>
   const std::string failed =
       "upload of " + publication.source + " to " + publication.where + " failed: ";
   if (!server) {
-    return Target::Failed(failed + "\"" + serverName + "\" is not a usable server name");
+    return Target::Failed(failed + "\"" + WithoutCredentials(serverName) +
+                          "\" is not a usable server name");
   }
   if (publication.target.name.empty() || !IsSafeInCommands(remotePath)) {
     return Target::Failed(failed + "the file name on the server is empty or holds a line break");

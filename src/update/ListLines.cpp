@@ -321,17 +321,7 @@ std::optional<NoList> FindNoList(std::string_view body, ListForm form) {
 }
 
 std::string QuoteLine(std::string_view line) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string quoted = "\"";
-  for (const char c : line.substr(0, kQuotedBytes)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte > 0x7E || c == '"' || c == '\\') {
-      quoted += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + '"';
+  return "\"" + EscapeBytes(line.substr(0, kQuotedBytes), "\"") + "\"";
 }
 
 void DropByteOrderMark(std::string& body) {

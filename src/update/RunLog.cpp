@@ -4,13 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 #include "platform/AtomicFile.h"
+#include "platform/OwnFiles.h"
+#include "platform/Paths.h"
 
 namespace palisor {
 namespace {
@@ -30,17 +28,11 @@ std::string_view InterruptedReason(const RunReport& report) {
                                                                 : kInterruptedWritten;
 }
 
-std::string SystemError(std::string_view what, const std::filesystem::path& file) {
-  return std::string(what) + " " + file.string() + ": " + std::strerror(errno);
-}
-
 // Keeps the newer half of the log, cut at a line end, and replaces the file with it.
-std::string DropOlderHalf(const std::filesystem::path& file, std::uintmax_t size) {
-  std::ifstream in(file, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(size / 2));
-  std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    return "cannot read " + file.string();
+std::string DropOlderHalf(const std::filesystem::path& file, const OwnFile& log) {
+  std::string kept;
+  if (::lseek(log.fd.get(), log.info.st_size / 2, SEEK_SET) < 0 || !ReadToEnd(log.fd.get(), kept)) {
+    return DescribeError(file, errno);
   }
   const std::size_t lineEnd = kept.find('\n');
   kept.erase(0, lineEnd == std::string::npos ? kept.size() : lineEnd + 1);
@@ -50,6 +42,10 @@ std::string DropOlderHalf(const std::filesystem::path& file, std::uintmax_t size
     return error.empty() ? "cannot write " + file.string() : error;
   }
   return {};
+}
+
+Result<OwnFile> OpenLog(const std::filesystem::path& file) {
+  return OpenOwnFile(file, O_RDWR | O_APPEND | O_CREAT);
 }
 
 std::string StageText(const RunReport& report) {
@@ -124,33 +120,31 @@ std::string RunLogLine(const RunReport& report, std::string_view localTime) {
 
 std::string AppendRunLog(const std::filesystem::path& file, std::string_view line,
                          std::uintmax_t limit) {
-  std::error_code ignored;
-  const std::uintmax_t size = std::filesystem::file_size(file, ignored);
-  if (size != static_cast<std::uintmax_t>(-1) && size + line.size() + 1 > limit) {
-    if (std::string why = DropOlderHalf(file, size); !why.empty()) {
+  Result<OwnFile> log = OpenLog(file);
+  if (log.ok() && static_cast<std::uintmax_t>(log.value.info.st_size) + line.size() + 1 > limit) {
+    if (std::string why = DropOlderHalf(file, log.value); !why.empty()) {
       return why;
     }
+    log = OpenLog(file);
+  }
+  if (!log.ok()) {
+    return log.error;
   }
   // One write with O_APPEND, so lines of two programs in one folder never interleave.
-  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    return SystemError("cannot open", file);
-  }
   std::string bytes(line);
   bytes += '\n';
-  const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-  std::string why;
-  if (written != static_cast<ssize_t>(bytes.size())) {
-    if (written >= 0) {
-      errno = ENOSPC;  // a short write of a regular file
-    }
-    why = SystemError("cannot write", file);
+  const ssize_t written = ::write(log.value.fd.get(), bytes.data(), bytes.size());
+  if (written == static_cast<ssize_t>(bytes.size())) {
+    return {};
   }
-  ::close(fd);
-  return why;
+  return DescribeError(file, written >= 0 ? ENOSPC : errno);  // a short write: the disk is full
 }
 
 std::string RecordRun(const RunReport& report) {
+  // Where others may plant files, nothing is written, the log included.
+  if (std::string unsafe = WhyUnsafeWorkingFolder(); !unsafe.empty()) {
+    return unsafe;
+  }
   return AppendRunLog(kRunLogFile,
                       RunLogLine(report, LocalTimeText(std::chrono::system_clock::now())));
 }

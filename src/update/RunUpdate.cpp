@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "platform/LockFile.h"
+#include "platform/OwnFiles.h"
 #include "platform/Paths.h"
+#include "platform/ServerAddress.h"
 #include "platform/Text.h"
 #include "update/AccessFile.h"
 #include "update/FtpUpload.h"
@@ -136,7 +138,8 @@ RunReport DownloadLists(Settings& settings, Run& run, Transfer& transfer, Downlo
           downloads.Group(list.group)
               .emplace_back(DownloadedList{
                   std::move(fetched.value),
-                  std::string(list.name) + " (" + std::string(TrimSpaces(address)) + ")", allow});
+                  std::string(list.name) + " (" + WithoutCredentials(TrimSpaces(address)) + ")",
+                  allow});
       if (RunReport checked = CheckList(received, list.group); checked.outcome != Outcome::kOk) {
         return checked;
       }
@@ -193,13 +196,6 @@ RunReport PreviewUploadOf(const Settings& settings, std::string generated, Run& 
 
 RunReport RunStages(Settings& settings, Run& run, Transfer& transfer) {
   Preview* const preview = run.options().preview;
-  std::string lockError;
-  // A look before going live writes nothing it could spoil for a run.
-  const std::optional<LockFile> runLock =
-      preview != nullptr ? std::nullopt : TakeRunLock(lockError);
-  if (!runLock && preview == nullptr) {
-    return Failed(std::move(lockError));
-  }
   transfer.SetRequestTimeout(run.options().requestTimeout);
 
   Downloads downloads;
@@ -255,10 +251,49 @@ RunReport RunStages(Settings& settings, Run& run, Transfer& transfer) {
   return report;
 }
 
+// The settings file holds the password only its owner may read; what it cannot be made so
+// is said.
+std::optional<std::string> PasswordExposed(const Settings& settings) {
+  if (settings.SVPSWD.empty()) {
+    return std::nullopt;
+  }
+  const std::string why = MakeOwnerOnly(NativePath(kSettingsFile));
+  if (why.empty()) {
+    return std::nullopt;
+  }
+  return "the settings file holds the FTP password, but it cannot be made readable by its "
+         "owner only: " +
+         why;
+}
+
+// The stages, in a folder where no one else can steer the files the run writes, with what
+// killed runs left removed.
+RunReport RunInFolder(Settings& settings, Run& run, Transfer& transfer) {
+  if (std::string unsafe = WhyUnsafeWorkingFolder(); !unsafe.empty()) {
+    return Failed(std::move(unsafe));
+  }
+  // A look before going live writes nothing but its preview, and spoils nothing for a run.
+  if (run.options().preview != nullptr) {
+    return RunStages(settings, run, transfer);
+  }
+  std::string lockError;
+  const std::optional<LockFile> runLock = TakeRunLock(lockError);
+  if (!runLock) {
+    return Failed(std::move(lockError));
+  }
+  AtomicFile::RemoveLeftovers(OutputFile(settings));
+  const std::optional<std::string> exposed = PasswordExposed(settings);
+  RunReport report = RunStages(settings, run, transfer);
+  if (exposed) {
+    report.warnings.insert(report.warnings.begin(), *exposed);
+  }
+  return report;
+}
+
 }  // namespace
 
 std::filesystem::path PreviewFileOf(const Settings& settings) {
-  std::filesystem::path file = NativePath(TrimSpaces(settings.LCFILE));
+  std::filesystem::path file = OutputFile(settings);
   const std::filesystem::path extension = file.extension();
   file.replace_extension();
   file += ".preview";
@@ -272,6 +307,9 @@ RunReport RestoreKept(const Settings& settings, std::size_t number, RunEvents& e
   Run run(events, std::move(stop), options);
   events.RunStarted();
   RunReport report = [&] {
+    if (std::string unsafe = WhyUnsafeWorkingFolder(); !unsafe.empty()) {
+      return Failed(std::move(unsafe));
+    }
     std::string lockError;
     const std::optional<LockFile> runLock = TakeRunLock(lockError);
     if (!runLock) {
@@ -302,7 +340,7 @@ RunReport RunUpdate(Settings& settings, RunEvents& events, Transfer& transfer, s
   events.RunStarted();
   RunReport report;
   try {
-    report = RunStages(settings, run, transfer);
+    report = RunInFolder(settings, run, transfer);
   } catch (const std::exception& e) {
     report = Failed(std::string("unexpected error: ") + e.what());
   } catch (...) {

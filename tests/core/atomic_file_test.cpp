@@ -22,21 +22,31 @@ using test::WriteBytes;
 
 using AtomicFileReplace = test::ScratchWorkingDir;
 
-bool WriteWhole(const std::filesystem::path& target, std::string_view bytes, std::string& error) {
-  auto file = AtomicFile::Open(target, error);
-  return file && file->Write(bytes) && file->Commit(error);
-}
-
-TEST_F(AtomicFileReplace, LinksAreFollowedToTargetsThatMayNotExistYet) {
-  std::filesystem::create_directory("site");
-  std::filesystem::create_symlink("site/.htaccess", "dangling");
-  std::filesystem::create_symlink("dangling", "chain");
-  std::string error;
-  ASSERT_TRUE(WriteWhole("chain", "new\n", error)) << error;
-  EXPECT_TRUE(std::filesystem::is_symlink("chain"));
-  EXPECT_TRUE(std::filesystem::is_symlink("dangling"));
-  EXPECT_EQ(ReadBytes("site/.htaccess"), "new\n");
-  EXPECT_EQ(FileNames("site"), std::vector<std::string>{".htaccess"});
+// What others put at the name while the file was being written is looked at again before the
+// rename, and stays: a link (to a file that does not exist yet), another user's file.
+TEST_F(AtomicFileReplace, WhatWasPutAtTheNameMeanwhileIsNotReplaced) {
+  for (const bool foreign : {false, true}) {
+    SCOPED_TRACE(foreign ? "another user's file" : "a link");
+    if (foreign && ::geteuid() != 0) {
+      continue;  // only root can give a file to another user
+    }
+    std::filesystem::remove("target");
+    std::string error;
+    auto file = AtomicFile::Open("target", error);
+    ASSERT_TRUE(file.has_value()) << error;
+    if (foreign) {
+      WriteBytes("target", "theirs\n");
+      ASSERT_EQ(::chown("target", 65534, 65534), 0);
+    } else {
+      std::filesystem::create_symlink("elsewhere", "target");
+    }
+    EXPECT_TRUE(file->Write("new\n"));
+    EXPECT_FALSE(file->Commit(error));
+    EXPECT_NE(error.find("target: "), std::string::npos) << error;
+    EXPECT_EQ(std::filesystem::is_symlink("target"), !foreign);
+    EXPECT_EQ(ReadBytes("target"), foreign ? "theirs\n" : "");
+    EXPECT_EQ(FileNames(dir()), std::vector<std::string>{"target"});
+  }
 }
 
 TEST_F(AtomicFileReplace, UncommittedFileLeavesTheTargetAndNoTemporary) {

@@ -242,6 +242,47 @@ TEST_F(PalisorUpdate, RefusedUploadFailsTheRunWithSendingLast) {
   EXPECT_FALSE(fs::exists(ftpHome / "public_html" / ".htaccess"));
 }
 
+// Server text can carry escape sequences that would rewrite the terminal or the log's lines.
+TEST_F(PalisorUpdate, AServersReplyReachesStandardErrorAndTheLogEscaped) {
+  lists.Write("c1.txt", "192.0.2.1\n");
+  ftpHome.Write("public_html/.htaccess", "live\n");
+  const FtpServer hostile(ftpHome.path(), kFtpUser, kFtpPassword,
+                          {"--store-reply", "552 \x1b]0;owned\x07\x1b[2J\\x41 quota"});
+  WriteSettings("[FTP]\nSVNAME=" + hostile.Address() + "\nSVUSER=" + kFtpUser +
+                "\nSVPSWD=" + kFtpPassword +
+                "\nSVPATH=/public_html\nFTPSW=-1\n[URL]\nURL1=" + ListUrl("c1.txt") + "\n");
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 1);
+  const std::string log = ReadBytes(work / "palisor.log");
+  for (const std::string& text : {run.err, log}) {
+    EXPECT_NE(text.find("552 \\x1B]0;owned\\x07\\x1B[2J\\x5Cx41 quota"), std::string::npos) << text;
+    EXPECT_EQ(text.find_first_of("\x1b\x07\r"), std::string::npos) << text;
+  }
+  EXPECT_EQ(LineCount(log), 1u) << log;
+}
+
+// A list's password stays out of the reason of a failed download and the name of a list with
+// skipped lines, on standard error and in the log.
+TEST_F(PalisorUpdate, AddressesAreShownAndLoggedWithoutTheirCredentials) {
+  lists.Write("c1.txt", "192.0.2.1\n# a header\n");
+  for (const auto& [path, exitStatus] : {std::pair{"/c1.txt", 0}, {"/missing.txt", 1}}) {
+    SCOPED_TRACE(path);
+    fs::remove(work / "palisor.log");
+    const std::string url = http.Url(path);
+    WriteSettings(FtpSection(false) + "[URL]\nURL1=http://lister:l1stpw@" + url.substr(7) + "\n");
+
+    const Finished run = RunIn(work.path());
+
+    EXPECT_EQ(run.exitStatus, exitStatus) << run.err;
+    for (const std::string& text : {run.err, ReadBytes(work / "palisor.log")}) {
+      EXPECT_NE(text.find(url), std::string::npos) << text;
+      EXPECT_EQ(text.find("l1stpw"), std::string::npos) << text;
+    }
+  }
+}
+
 TEST_F(PalisorUpdate, AnFtpesServerIsTrustedThroughCafileAndNeverWarnedOfAsClear) {
   const TestCertificate identity;
   const FtpServer tls(

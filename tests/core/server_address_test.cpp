@@ -60,6 +60,24 @@ TEST(ServerName, NamesTheHostAsOpenSshDoesInItsKnownHosts) {
   }
 }
 
+TEST(Addresses, AreShownWithoutTheCredentialsBeforeTheirHost) {
+  const struct {
+    const char* address;
+    const char* shown;
+  } cases[] = {
+      {"http://user:pw@lists.example/a.txt", "http://lists.example/a.txt"},
+      {"https://user@lists.example", "https://lists.example"},
+      {"user:p@ss@lists.example:8080/a", "lists.example:8080/a"},
+      {"ftp://u:pw@[2001:db8::1]:21/x", "ftp://[2001:db8::1]:21/x"},
+      {"http://lists.example/a@b.txt?mail=x@y#at@z", "http://lists.example/a@b.txt?mail=x@y#at@z"},
+      {"lists.example/r?to=http://u:pw@elsewhere", "lists.example/r?to=http://u:pw@elsewhere"},
+      {"http://lists.example", "http://lists.example"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WithoutCredentials(c.address), c.shown) << c.address;
+  }
+}
+
 // A key as a server sends it: the length of its type, the type, then the key's bytes.
 std::string WireKey(const std::string& type, const std::string& bytes) {
   std::string key(3, '\0');

@@ -9,6 +9,8 @@ Usage: ftp_server.py USER PASSWORD HOME_DIR [COMMAND_LOG] [options]
                                      with --tls)
   --login-folder PATH                the folder a login starts in, below HOME_DIR (which stays
                                      the user's root)
+  --store-reply REPLY                every STOR is refused with REPLY, sent as given (escape
+                                     sequences and control bytes included)
 Prints the port on the first line of standard output, then serves until killed. Passive
 data connections use ephemeral ports on 127.0.0.1. When COMMAND_LOG is given, every command
 received is appended to it, one per line (PASS with its argument hidden). When the
@@ -36,6 +38,7 @@ def arguments():
     parser.add_argument("--rename-over", choices=("refuse", "never"))
     parser.add_argument("--upload-rate", type=int)
     parser.add_argument("--login-folder")
+    parser.add_argument("--store-reply")
     return parser.parse_args()
 
 
@@ -102,6 +105,12 @@ def make_handler(options):
         def on_login(self, username):
             if options.login_folder:
                 self.fs.cwd = options.login_folder
+
+        def ftp_STOR(self, file, mode="w"):
+            if options.store_reply:
+                self.respond(options.store_reply)
+                return None
+            return super().ftp_STOR(file, mode)
 
         def ftp_RNTO(self, path):
             if options.rename_over == "never" or (
