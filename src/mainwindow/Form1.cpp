@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QIcon>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -13,6 +14,7 @@
 #include "platform/qt/Fonts.h"
 #include "platform/qt/SystemTray.h"
 #include "platform/qt/Twips.h"
+#include "settings/SaveSettings.h"
 #include "settings/SettingsFile.h"
 #include "update/RunLog.h"
 
@@ -225,6 +227,44 @@ void Form1::OpenSettings() {
   }
 }
 
+void Form1::AskAboutOwnerLines(std::size_t lines, const std::string& reason) {
+  if (ending_) {
+    return;
+  }
+  QMessageBox question;
+  question.setWindowTitle(QString::fromUtf8(kProductName));
+  question.setIcon(QMessageBox::Question);
+  question.setTextFormat(Qt::PlainText);
+  question.setText(
+      QStringLiteral(
+          "サイトの%1に、Palisorが書いたのではない行が%2行あります。まだ何も送っていません。\n\n"
+          "残す: Palisorは「# BEGIN Palisor」から「# END Palisor」までだけを書き、"
+          "ほかの行はそのまま残します。\n置き換える: ファイル全体を新しいものに置き換えます。")
+          .arg(QString::fromStdString(state_.settings.SVFILE))
+          .arg(lines));
+  question.setInformativeText(QString::fromStdString(reason));
+  QPushButton* keep = question.addButton(QStringLiteral("残す"), QMessageBox::AcceptRole);
+  QPushButton* replace =
+      question.addButton(QStringLiteral("置き換える"), QMessageBox::DestructiveRole);
+  QPushButton* cancel = question.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+  question.setDefaultButton(keep);
+  question.setEscapeButton(cancel);
+  question.exec();
+  const QAbstractButton* chosen = question.clickedButton();
+  if (chosen != keep && chosen != replace) {
+    return;
+  }
+  Result<Settings> saved = SaveSetting("FTP", "OTHERLINES", chosen == keep ? "keep" : "replace");
+  if (!saved.ok()) {
+    QMessageBox::warning(
+        nullptr, QString::fromUtf8(kProductName),
+        QStringLiteral("設定を保存できませんでした。\n") + QString::fromStdString(saved.error));
+    return;
+  }
+  state_.settings = std::move(saved.value);
+  RunUpdateNow();
+}
+
 void Form1::RunEnded(const RunReport& report) {
   if (const auto caption = ClosingCaption(report)) {
     SetCaption(*caption);
@@ -244,6 +284,13 @@ void Form1::RunEnded(const RunReport& report) {
   tray_->SetToolTip(toolTip);
   if (report.outcome == Outcome::kFailed && dock_.InTray()) {
     tray_->ShowMessage(kProductName, RunReason(report));
+  }
+  if (report.ownerLinesRefused > 0) {
+    // Asked once the run's end has been shown, outside the run's own event.
+    QTimer::singleShot(0, this,
+                       [this, lines = report.ownerLinesRefused, reason = RunReason(report)] {
+                         AskAboutOwnerLines(lines, reason);
+                       });
   }
 }
 

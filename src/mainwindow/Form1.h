@@ -70,6 +70,9 @@ class Form1 final : public QWidget, public CountdownWindow, private RunEvents, p
                          const QString& toolTip);
   void ConnectControls();
   void OpenSettings();
+  // After an upload refused for lines of the site owner's own: asks whether to keep them or
+  // replace the whole file, saves the answer as OTHERLINES and runs again.
+  void AskAboutOwnerLines(std::size_t lines, const std::string& reason);
   // Ends the program at once; a run in progress is asked to stop and gives up within a
   // moment, leaving the output file and the site as they were or wholly replaced.
   void EndProgram();

@@ -171,10 +171,10 @@ Settings WithInputs(Settings s, const SettingsDialogInputs& inputs) {
   return s;
 }
 
-}  // namespace
-
-Result<Settings> SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
-                              std::string_view file) {
+// Reads the file, lets `edit` change the document and saves it in one atomic replacement;
+// gives the settings the file then holds.
+template <typename Edit>
+Result<Settings> EditSettingsFile(std::string_view file, Edit edit) {
   // The absolute name, so that a failure says which file wherever the program was started.
   std::error_code ignored;
   std::string error;
@@ -182,21 +182,38 @@ Result<Settings> SaveSettings(const SettingsDialogInputs& shown, const SettingsD
   if (!document) {
     return Result<Settings>::Failed(std::move(error));
   }
-  // The keys the dialog does not edit come from the file, never from memory.
-  const Settings held = SettingsFrom(IniSnapshot::OfBytes(document->bytes()));
-  const std::vector<SavedKey> before = SavedKeys(WithInputs(held, shown));
-  const std::vector<SavedKey> after = SavedKeys(WithInputs(held, edited));
-  for (std::size_t i = 0; i < after.size(); ++i) {
-    const SavedKey& key = after[i];
-    if (key.text != before[i].text || !document->Has(key.section, key.key)) {
-      // Cannot be refused: no value read from a file or normalised holds a line break.
-      static_cast<void>(document->Set(key.section, key.key, key.text));
-    }
-  }
+  edit(*document);
   if (!document->Save(error)) {
     return Result<Settings>::Failed(std::move(error));
   }
   return Result<Settings>::Ok(SettingsFrom(IniSnapshot::OfBytes(document->bytes())));
+}
+
+}  // namespace
+
+Result<Settings> SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
+                              std::string_view file) {
+  return EditSettingsFile(file, [&](IniDocument& document) {
+    // The keys the dialog does not edit come from the file, never from memory.
+    const Settings held = SettingsFrom(IniSnapshot::OfBytes(document.bytes()));
+    const std::vector<SavedKey> before = SavedKeys(WithInputs(held, shown));
+    const std::vector<SavedKey> after = SavedKeys(WithInputs(held, edited));
+    for (std::size_t i = 0; i < after.size(); ++i) {
+      const SavedKey& key = after[i];
+      if (key.text != before[i].text || !document.Has(key.section, key.key)) {
+        // Cannot be refused: no value read from a file or normalised holds a line break.
+        static_cast<void>(document.Set(key.section, key.key, key.text));
+      }
+    }
+  });
+}
+
+Result<Settings> SaveSetting(std::string_view section, std::string_view key, std::string_view text,
+                             std::string_view file) {
+  return EditSettingsFile(file, [&](IniDocument& document) {
+    // The callers' values are single words.
+    static_cast<void>(document.Set(section, key, text));
+  });
 }
 
 }  // namespace palisor

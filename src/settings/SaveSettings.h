@@ -40,4 +40,9 @@ struct SettingsDialogInputs {
 Result<Settings> SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
                               std::string_view file = kSettingsFile);
 
+// Sets one key and leaves every other byte of the file as it is, by the same one atomic
+// replacement; gives the settings the file then holds.
+Result<Settings> SaveSetting(std::string_view section, std::string_view key, std::string_view text,
+                             std::string_view file = kSettingsFile);
+
 }  // namespace palisor
