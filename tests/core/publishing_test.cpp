@@ -264,6 +264,9 @@ TEST_F(Publishing, EveryStepThatGoesWrongLeavesTheSiteWithAFileOrSaysWhereItIs) 
     if (keptLive) {
       EXPECT_EQ(History::Read(kept.value.front()).value, row.before.at(kLive));
     }
+    // What went is remembered as Palisor's own, so that the next run tells it from the owner's.
+    const auto published = history.LastPublished();
+    EXPECT_EQ(published.value, result.ok() ? std::optional(kNew) : std::nullopt);
     if (row.script.refusesLogin) {
       EXPECT_EQ(server.log, std::vector<std::string>{"connect"});
     }

@@ -546,9 +546,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   test::RecordingEvents events;
   events.keepLog = false;
   const Result<std::string> result = WriteAccessFile({{{std::string(country), "country", allow}},
-                                              {{std::string(proxy), "proxy"}},
-                                              {{std::string(overseas), "overseas"}}},
-                                             settings, events, events.token());
+                                                      {{std::string(proxy), "proxy"}},
+                                                      {{std::string(overseas), "overseas"}}},
+                                                     settings, events, events.token());
   FUZZ_CHECK(result.ok() == expected.ok);
   if (!expected.ok) {
     expectedFiles.erase(kOutput);
@@ -557,6 +557,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string written = ReadBytes(kOutput);
   FUZZ_CHECK(written == expected.output);
+  FUZZ_CHECK(result.value == written);  // what the upload sends is what the file holds
   CheckLineLengths(written, settings.LINESEP);
   FUZZ_CHECK(FilesHere() == expectedFiles);
   return 0;
