@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,11 @@ bool IsBlank(std::string_view text);
 
 // Whether `text` begins with `prefix`, ASCII letters compared without their case.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+enum class Appended { kOk, kPastLimit, kOutOfMemory };
+
+// Appends `piece` to `text` unless that takes it past `limit` bytes. The room grows by
+// doubling, but never past `limit`: a body near its limit must not hold twice as much.
+Appended AppendWithin(std::string& text, std::string_view piece, std::size_t limit);
 
 }  // namespace palisor

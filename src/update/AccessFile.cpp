@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 #include "platform/AtomicFile.h"
@@ -55,6 +56,15 @@ std::string_view CountryPrefix(bool allow) {
   return allow ? "allow from " : "deny from ";
 }
 
+std::string MaskSuffix(std::int32_t mask) {
+  return mask == 32 ? std::string() : '/' + std::to_string(mask);
+}
+
+// MASK never widens an IPv6 address: "/24" on one is a huge network.
+std::string_view AddressBits(const ListedAddress& found, std::string_view maskSuffix) {
+  return found.prefix.empty() && !found.ipv6 ? maskSuffix : found.prefix;
+}
+
 std::string LineLimitText() {
   return "the " + std::to_string(kApacheLineMax) +
          " bytes Apache reads of a line (a longer one makes it answer every request with 500)";
@@ -81,6 +91,14 @@ class Generation final {
     }
     if (StageResult head = CopyUserFile(kHeadFile); !head.ok()) {
       return head;
+    }
+    // Joined to the head file's last line, the first list line would be swallowed by a
+    // comment or break a directive; and list lines are cut on the grounds that each begins
+    // a line of its own (DropLinesPastListMax).
+    if (meter_.Continued()) {
+      return StageResult::Failed(NativePath(kHeadFile).string() +
+                                 ": its last line ends in a backslash, which joins the first "
+                                 "list line to it");
     }
     if (CountryGroupEnabled(settings_)) {
       for (DownloadedList& list : lists.country) {
@@ -197,7 +215,7 @@ class Generation final {
   // The record keeps the normalised forms, of what it holds now, so an edit made meanwhile
   // is not lost; a later save writes them.
   void PrepareAffixes() {
-    maskSuffix_ = settings_.MASK == 32 ? std::string() : '/' + std::to_string(settings_.MASK);
+    maskSuffix_ = MaskSuffix(settings_.MASK);
     record_.CHARBF = NormalisedPrefix(record_.CHARBF, settings_.SPC_PREV);
     record_.CHARAF = NormalisedSuffix(record_.CHARAF, settings_.SPC_NEXT);
     settings_.CHARBF = record_.CHARBF;
@@ -411,15 +429,13 @@ class Generation final {
     }
   }
 
-  // MASK never widens an IPv6 address: "/24" on one is a huge network.
   Written WriteAddressLine(std::string_view line) {
     const auto found = ParseAddressLine(line);
     if (!found) {
       return Written::kSkipped;
     }
-    const std::string_view prefix =
-        found->prefix.empty() && !found->ipv6 ? std::string_view(maskSuffix_) : found->prefix;
-    return Entry(settings_.CHARBF, settings_.CHARAF, found->address, prefix);
+    return Entry(settings_.CHARBF, settings_.CHARAF, found->address,
+                 AddressBits(*found, maskSuffix_));
   }
 
   Written WriteCountryLine(std::string_view line, bool allow) {
@@ -510,7 +526,97 @@ class Generation final {
   std::vector<std::string> cutByCap_;  // names of the lists LISTMAX cut short or left out
 };
 
+// Whether generation writes a list line whatever came before it: the line is usable, and its
+// entry fits Apache's limit on a line of its own after the longest carry a line end leaves.
+class SureLines final {
+ public:
+  SureLines(const Settings& s, ListForm form, bool allow)
+      : meter_(s.LINESEP),
+        form_(form),
+        allow_(allow),
+        prefix_(NormalisedPrefix(s.CHARBF, s.SPC_PREV)),
+        suffix_(NormalisedSuffix(s.CHARAF, s.SPC_NEXT)),
+        maskSuffix_(MaskSuffix(s.MASK)) {
+    meter_.Wrote();
+  }
+
+  bool Sure(std::string_view line) const {
+    const std::optional<std::size_t> length =
+        form_ == ListForm::kAddress ? AddressLength(line) : CountryLength(line);
+    return length && meter_.Fits(*length);
+  }
+
+ private:
+  std::optional<std::size_t> AddressLength(std::string_view line) const {
+    const auto found = ParseAddressLine(line);
+    if (!found) {
+      return std::nullopt;
+    }
+    return prefix_.size() + found->address.size() + AddressBits(*found, maskSuffix_).size() +
+           suffix_.size();
+  }
+
+  std::optional<std::size_t> CountryLength(std::string_view line) const {
+    const CountryLine parsed = ParseCountryLine(line);
+    switch (parsed.form) {
+      case CountryLine::Form::kSkipped:
+        return std::nullopt;
+      case CountryLine::Form::kAsItStands:
+        return parsed.text.size();
+      case CountryLine::Form::kBareAddress:
+        break;
+    }
+    return CountryPrefix(allow_).size() + parsed.address.address.size() +
+           parsed.address.prefix.size();
+  }
+
+  ApacheLineMeter meter_;
+  ListForm form_;
+  bool allow_;
+  std::string prefix_;
+  std::string suffix_;
+  std::string maskSuffix_;
+};
+
+// Where generation stops reading `text`: after the next non-blank line once LISTMAX sure lines
+// were read, as each line gives at most one entry.
+std::size_t ReadLength(std::string_view text, const SureLines& sure, std::int32_t listMax) {
+  LineSplitter lines(text);
+  std::string_view line;
+  for (std::int32_t count = 0; count < listMax && lines.Next(line);) {
+    count += sure.Sure(line) ? 1 : 0;
+  }
+  while (lines.Next(line)) {
+    if (!IsBlankLine(line)) {
+      return static_cast<std::size_t>(line.data() + line.size() - text.data());
+    }
+  }
+  return text.size();
+}
+
 }  // namespace
+
+void DropLinesPastListMax(DownloadedList& list, ListForm form, const Settings& settings) {
+  if (settings.MERGE) {
+    return;  // merging reads every line
+  }
+  const std::size_t read =
+      ReadLength(list.text, SureLines(settings, form, list.allow), settings.LISTMAX);
+  if (read < list.text.size()) {
+    list.text = list.text.substr(0, read);
+  }
+}
+
+void TakeListMaxSettings(const Settings& from, Settings& to) {
+  to.LISTMAX = from.LISTMAX;
+  to.MERGE = from.MERGE;
+  to.CHARBF = from.CHARBF;
+  to.CHARAF = from.CHARAF;
+  to.SPC_PREV = from.SPC_PREV;
+  to.SPC_NEXT = from.SPC_NEXT;
+  to.MASK = from.MASK;
+  to.LINESEP = from.LINESEP;
+}
 
 StageResult WriteAccessFile(GroupLists lists, Settings& settings, RunEvents& events,
                             std::stop_token stop, RunReport* report,

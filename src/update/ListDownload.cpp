@@ -44,8 +44,9 @@ std::string ListAddress(const Settings& s, std::size_t row) {
   return *urls[row - kFirstProxyRow];
 }
 
-Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop) {
-  return transfer.Get(TrimSpaces(address), KeepGoing(std::move(stop)));
+Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop,
+                              const BodyLimit& room) {
+  return transfer.Get(TrimSpaces(address), KeepGoing(std::move(stop)), room);
 }
 
 }  // namespace palisor

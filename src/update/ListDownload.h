@@ -30,7 +30,9 @@ bool ListEnabled(const Settings& settings, std::size_t row);
 // Empty for a country whose mode is not 1 or 2.
 std::string ListAddress(const Settings& settings, std::size_t row);
 
-// Downloads one list: the address without its surrounding spaces, the whole body as bytes.
-Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop);
+// Downloads one list: the address without its surrounding spaces, the whole body as bytes,
+// no larger than `room` allows.
+Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop,
+                              const BodyLimit& room);
 
 }  // namespace palisor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <stop_token>
 
@@ -17,6 +18,8 @@ struct RunOptions {
   // Brings the run's copy of the settings up to what the user confirmed since it was taken;
   // the run asks before each of its stages. Empty: the settings stay as they were.
   std::function<void(Settings& settings)> confirmedSettings;
+  // The most a run holds of its downloaded lists at once, all lists together.
+  std::size_t listBytes = std::size_t{512} << 20;
 };
 
 // One whole update run: downloads, generation, upload, told to `events` as it goes. It

@@ -255,6 +255,8 @@ TEST_F(AccessFileLines, LinesPastApachesLimitFailTheRunNamingWhere) {
        "add2htaccess.txt, line 1: "},
       {"the tail file", [](Settings&) {}, "", "# t\r" + longest + "x",
        "add2htaccess2.txt, line 2: "},
+      {"the head file's last line joined to the first list line", [](Settings&) {},
+       "# blocked below \\", "", "add2htaccess.txt: its last line ends in a backslash"},
       {"no line end between lines: not for Apache", [](Settings& s) { s.LINESEP = "|"; },
        longest + "x", "", ""},
       {"CHARAF ending in a backslash", [](Settings& s) { s.CHARAF = "# \\"; }, "", "",

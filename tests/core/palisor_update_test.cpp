@@ -169,6 +169,34 @@ TEST_F(PalisorUpdate, FullRunWritesAndUploadsTheSameBytes) {
             AndRunLog({"add2htaccess.txt", "add2htaccess2.txt", "htaccess.txt", "palisor.ini"}));
 }
 
+// Eleven lists of 250 MB, sent in chunks without their length: the run holds no more than
+// its LISTMAX can use of them, and no list grows its buffer past its size.
+TEST_F(PalisorUpdate, ElevenLargeListsAreHeldOnlyAsFarAsLismaxUsesThem) {
+  constexpr long kListBytes = 250'000'000;
+  const std::string line = "192.0.2.1\n";
+  const std::string large = http.Url("/repeat?chunked=1&text=192.0.2.1%0A&count=" +
+                                     std::to_string(kListBytes / line.size()));
+  std::string ini = FtpSection(false) + "[URL]\nLISTMAX=10\n";
+  for (const char* row : {"1", "2", "3", "4", "5", "6"}) {
+    ini += std::string("URL") + row + "=" + large + "\nMODE" + row + "=-1\n";
+  }
+  ini += "[CNT]\n";
+  for (const char* country : {"JP", "CN", "HK", "TW", "KR"}) {
+    ini += std::string("IPG_") + country + "=2\nIPG_" + country + "_URL2=" + large + "\n";
+  }
+  WriteSettings(ini);
+
+  const Finished run = RunIn(work.path());
+
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  std::string expected;
+  for (int i = 0; i < 10; ++i) {
+    expected += "deny from " + line;
+  }
+  EXPECT_EQ(Output(), expected);
+  EXPECT_LT(run.peakKilobytes, 600'000) << "measured before: 3.1 GB";
+}
+
 TEST_F(PalisorUpdate, UploadsFromALocalFileWithASpaceToTheServersRoot) {
   lists.Write("c1.txt", "192.0.2.7\n");
   WriteSettings(FtpSection(true, "") +

@@ -53,7 +53,7 @@ class RunUpdateTest : public test::ScratchWorkingDir {
   }
 
   RunReport Run() {
-    RunOptions options{std::chrono::seconds(5), confirmed};
+    RunOptions options{std::chrono::seconds(5), confirmed, listBytes};
     return RunUpdate(state.settings, events, transfer, events.token(), options);
   }
   std::string Uploaded() const { return ReadBytes(ftpHome / ".htaccess"); }
@@ -65,6 +65,7 @@ class RunUpdateTest : public test::ScratchWorkingDir {
   Module1 state;
   RecordingEvents events;
   std::function<void(Settings&)> confirmed;  // what the user confirms during the run
+  std::size_t listBytes = RunOptions{}.listBytes;
   Transfer transfer;
 };
 
@@ -265,9 +266,72 @@ TEST_F(RunUpdateTest, SettingsConfirmedDuringTheDownloadsApplyToTheListsStillToC
     taken.MODE2 = taken.MODE2 && !events.Saw("PROXY情報の取得中[Anonymous]");
   };
 
-  ASSERT_EQ(Run().outcome, Outcome::kOk);
+  const RunReport report = Run();
+  ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
 
   EXPECT_EQ(ReadBytes("htaccess.txt"), "deny from 1.1.1.1\n");
+}
+
+// Three lists of 300 bytes against a room of 700 for the run: a list that would take the run
+// past it fails the run, unless LISTMAX lets the lists before it go but for what it uses.
+// What is kept follows the settings of the first list, whatever is confirmed later.
+TEST_F(RunUpdateTest, TheListsOfARunAreHeldWithinItsRoom) {
+  std::string list;
+  for (int i = 10; i < 40; ++i) {
+    list += "192.0.2." + std::to_string(i) + "\n";
+  }
+  for (const char* name : {"big1.txt", "big2.txt", "big4.txt"}) {
+    lists.Write(name, list);
+  }
+  const struct {
+    const char* name;
+    bool merge;
+    std::int32_t listMax;
+    std::int32_t listMaxConfirmed;
+    std::size_t linesWritten;  // 0: the run fails at the third list
+  } cases[] = {
+      {"merged", true, 5, 5, 0},
+      {"every line used", false, 9999, 9999, 0},
+      {"five lines used", false, 5, 5, 5},
+      {"LISTMAX raised during the downloads", false, 5, 9999, 5},
+  };
+  listBytes = 700;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove("htaccess.txt");
+    Settings& s = state.settings;
+    s.MODE1 = s.MODE2 = s.MODE4 = true;
+    s.URL1 = http.Url("/big1.txt");
+    s.URL2 = http.Url("/big2.txt");
+    s.URL4 = http.Url("/big4.txt");
+    s.MERGE = c.merge;
+    s.LISTMAX = c.listMax;
+    events.log.clear();
+    // The dialog's OK once the first list has come.
+    confirmed = [this, &c](Settings& taken) {
+      if (events.Saw("PROXY情報の取得中[Anonymous]")) {
+        taken.LISTMAX = c.listMaxConfirmed;
+      }
+    };
+
+    const RunReport report = Run();
+
+    if (c.linesWritten == 0) {
+      EXPECT_EQ(report.outcome, Outcome::kFailed);
+      EXPECT_NE(report.error.find("Russia 1"), std::string::npos) << report.error;
+      EXPECT_NE(report.error.find("700 bytes in all"), std::string::npos) << report.error;
+      EXPECT_FALSE(std::filesystem::exists("htaccess.txt"));
+      continue;
+    }
+    ASSERT_EQ(report.outcome, Outcome::kOk) << report.error;
+    EXPECT_EQ(report.linesWritten, c.linesWritten);
+    EXPECT_EQ(ReadBytes("htaccess.txt").substr(0, 21), "deny from 192.0.2.10\n");
+    // The lines let go still tell that LISTMAX left each list out or cut it short.
+    ASSERT_EQ(report.warnings.size(), 1u);
+    for (const char* name : {"big1.txt", "big2.txt", "big4.txt"}) {
+      EXPECT_NE(report.warnings[0].find(name), std::string::npos) << report.warnings[0];
+    }
+  }
 }
 
 }  // namespace
