@@ -56,15 +56,6 @@ std::string_view CountryPrefix(bool allow) {
   return allow ? "allow from " : "deny from ";
 }
 
-std::string MaskSuffix(std::int32_t mask) {
-  return mask == 32 ? std::string() : '/' + std::to_string(mask);
-}
-
-// MASK never widens an IPv6 address: "/24" on one is a huge network.
-std::string_view AddressBits(const ListedAddress& found, std::string_view maskSuffix) {
-  return found.prefix.empty() && !found.ipv6 ? maskSuffix : found.prefix;
-}
-
 std::string LineLimitText() {
   return "the " + std::to_string(kApacheLineMax) +
          " bytes Apache reads of a line (a longer one makes it answer every request with 500)";
@@ -215,7 +206,7 @@ class Generation final {
   // The record keeps the normalised forms, of what it holds now, so an edit made meanwhile
   // is not lost; a later save writes them.
   void PrepareAffixes() {
-    maskSuffix_ = MaskSuffix(settings_.MASK);
+    maskSuffix_ = settings_.MASK == 32 ? std::string() : '/' + std::to_string(settings_.MASK);
     record_.CHARBF = NormalisedPrefix(record_.CHARBF, settings_.SPC_PREV);
     record_.CHARAF = NormalisedSuffix(record_.CHARAF, settings_.SPC_NEXT);
     settings_.CHARBF = record_.CHARBF;
@@ -429,13 +420,15 @@ class Generation final {
     }
   }
 
+  // MASK never widens an IPv6 address: "/24" on one is a huge network.
   Written WriteAddressLine(std::string_view line) {
     const auto found = ParseAddressLine(line);
     if (!found) {
       return Written::kSkipped;
     }
-    return Entry(settings_.CHARBF, settings_.CHARAF, found->address,
-                 AddressBits(*found, maskSuffix_));
+    const std::string_view prefix =
+        found->prefix.empty() && !found->ipv6 ? std::string_view(maskSuffix_) : found->prefix;
+    return Entry(settings_.CHARBF, settings_.CHARAF, found->address, prefix);
   }
 
   Written WriteCountryLine(std::string_view line, bool allow) {
@@ -527,16 +520,15 @@ class Generation final {
 };
 
 // Whether generation writes a list line whatever came before it: the line is usable, and its
-// entry fits Apache's limit on a line of its own after the longest carry a line end leaves.
+// entry fits Apache's limit on a line of its own after the longest carry a line end leaves,
+// with the longest MASK suffix and both affixes' spaces, whatever MASK, SPC_PREV and SPC_NEXT.
 class SureLines final {
  public:
   SureLines(const Settings& s, ListForm form, bool allow)
       : meter_(s.LINESEP),
         form_(form),
         allow_(allow),
-        prefix_(NormalisedPrefix(s.CHARBF, s.SPC_PREV)),
-        suffix_(NormalisedSuffix(s.CHARAF, s.SPC_NEXT)),
-        maskSuffix_(MaskSuffix(s.MASK)) {
+        affixes_(TrimSpaces(s.CHARBF).size() + TrimSpaces(s.CHARAF).size() + 2) {
     meter_.Wrote();
   }
 
@@ -547,13 +539,16 @@ class SureLines final {
   }
 
  private:
+  static constexpr std::size_t kLongestMaskSuffix = 3;  // "/16" ... "/31"
+
   std::optional<std::size_t> AddressLength(std::string_view line) const {
     const auto found = ParseAddressLine(line);
     if (!found) {
       return std::nullopt;
     }
-    return prefix_.size() + found->address.size() + AddressBits(*found, maskSuffix_).size() +
-           suffix_.size();
+    const std::size_t bits =
+        found->prefix.empty() && !found->ipv6 ? kLongestMaskSuffix : found->prefix.size();
+    return affixes_ + found->address.size() + bits;
   }
 
   std::optional<std::size_t> CountryLength(std::string_view line) const {
@@ -573,9 +568,7 @@ class SureLines final {
   ApacheLineMeter meter_;
   ListForm form_;
   bool allow_;
-  std::string prefix_;
-  std::string suffix_;
-  std::string maskSuffix_;
+  std::size_t affixes_;  // the most CHARBF and CHARAF add to an address
 };
 
 // Where generation stops reading `text`: after the next non-blank line once LISTMAX sure lines
@@ -612,9 +605,6 @@ void TakeListMaxSettings(const Settings& from, Settings& to) {
   to.MERGE = from.MERGE;
   to.CHARBF = from.CHARBF;
   to.CHARAF = from.CHARAF;
-  to.SPC_PREV = from.SPC_PREV;
-  to.SPC_NEXT = from.SPC_NEXT;
-  to.MASK = from.MASK;
   to.LINESEP = from.LINESEP;
 }
 

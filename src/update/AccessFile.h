@@ -35,9 +35,9 @@ struct GroupLists {
 };
 
 // With MERGE off, generation reads no further into a list than LISTMAX lines sure to be
-// written (usable, and within Apache's line limit with these affixes and line end) and the
-// next non-blank line (which tells that LISTMAX cut the list short). Drops the rest, so that a
-// run holds only what its file can use.
+// written (usable, and within Apache's line limit with these affixes and line end, whatever
+// MASK and the affixes' spaces) and the next non-blank line (which tells that LISTMAX cut the
+// list short). Drops the rest, so that a run holds only what its file can use.
 void DropLinesPastListMax(DownloadedList& list, ListForm form, const Settings& settings);
 
 // The settings DropLinesPastListMax goes by, from `from` into `to`: a run generates with those

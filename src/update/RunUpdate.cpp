@@ -89,12 +89,12 @@ std::string DescribeListFailure(const ListEntry& list, std::string_view reason) 
   return "the " + std::string(list.name) + " list: " + std::string(reason);
 }
 
-// A list with something on it but not one line of it usable is no list at all (an HTML
-// page or JSON served with 200): it fails like a download that failed.
 ListForm FormOf(ListGroup group) {
   return group == ListGroup::kCountry ? ListForm::kCountry : ListForm::kAddress;
 }
 
+// A list with something on it but not one line of it usable is no list at all (an HTML
+// page or JSON served with 200): it fails like a download that failed.
 RunReport CheckList(const DownloadedList& list, ListGroup group) {
   const auto noList = FindNoList(list.text, FormOf(group));
   if (!noList) {
@@ -222,7 +222,7 @@ RunReport RunStages(Settings& settings, Run& run, Transfer& transfer) {
     return Abandoned();
   }
   run.TakeConfirmedSettings(settings);
-  TakeListMaxSettings(*downloads.cutBy, settings);
+  TakeListMaxSettings(*downloads.cutBy, settings);  // set by the list that was not blank
   run.Enter(Stage::kAnalysing);
   // What is published is the file this run writes, whatever LCFILE names by the upload.
   const std::string writtenFile = settings.LCFILE;
