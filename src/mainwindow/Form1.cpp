@@ -44,10 +44,6 @@ QIcon ProgramIcon(bool warning) {
   return icon;
 }
 
-QString FromUtf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // "ＭＳ Ｐゴシック" 8.25 pt where it is installed, else the desktop's Japanese Gothic face.
 QFont ButtonFont() {
   QFont font;
@@ -65,7 +61,7 @@ Form1::Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray)
       run_(std::move(run)),
       tray_(tray ? std::move(tray)
                  : std::make_unique<SystemTray>(ProgramIcon(false), ProgramIcon(true),
-                                                FromUtf8(kProductName))),
+                                                QString::fromUtf8(kProductName))),
       countdown_(state_, *this),
       dock_(*tray_, *this),
       runThread_(*this) {
@@ -82,7 +78,7 @@ Form1::~Form1() = default;
 
 void Form1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(FromUtf8(kProductName));
+  setWindowTitle(QString::fromUtf8(kProductName));
   setWindowIcon(ProgramIcon(false));
   setFixedSize(TwipsToPixels(kClientWidthTwips, logicalDpiX()),
                TwipsToPixels(kClientHeightTwips, logicalDpiY()));
@@ -146,7 +142,7 @@ void Form1::ConnectControls() {
 }
 
 void Form1::SetCaption(std::string_view caption) {
-  setWindowTitle(FromUtf8(caption));
+  setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
   lastRun_.CaptionShown(caption);
   tray_->SetToolTip(lastRun_.TrayToolTip());
 }

@@ -7,7 +7,7 @@
 
 namespace palisor {
 
-inline constexpr std::string_view kProductName = "Palisor";
+inline constexpr const char* kProductName = "Palisor";
 
 // What the window shows of the last run besides its caption: the summary in the tooltips and
 // whether the icons warn. A failed run warns until a run ends well; a run abandoned leaves

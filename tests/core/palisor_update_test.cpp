@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/ResidentMemory.h"
 #include "support/TestServers.h"
 #include "support/UpdateCommand.h"
 
@@ -194,7 +195,9 @@ TEST_F(PalisorUpdate, ElevenLargeListsAreHeldOnlyAsFarAsLismaxUsesThem) {
     expected += "deny from " + line;
   }
   EXPECT_EQ(Output(), expected);
-  EXPECT_LT(run.peakKilobytes, 600'000) << "measured before: 3.1 GB";
+  if (kResidentMemoryTells) {
+    EXPECT_LT(run.peakKilobytes, 600'000);
+  }
 }
 
 TEST_F(PalisorUpdate, UploadsFromALocalFileWithASpaceToTheServersRoot) {

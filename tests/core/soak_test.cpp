@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/RecordingEvents.h"
+#include "support/ResidentMemory.h"
 #include "support/ScratchWorkingDir.h"
 #include "support/TestServers.h"
 #include "update/RunUpdate.h"
@@ -37,19 +38,6 @@ constexpr std::size_t kDescriptorSlack = 2;
 constexpr long kMemorySlackBytes = 4L << 20;
 constexpr int kAddressesPerList = 3000;
 
-// Under AddressSanitizer freed memory waits in its quarantine (up to 256 MiB), so resident
-// memory grows by design; there LeakSanitizer checks at exit that nothing was lost instead.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kResidentMemoryTells = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kResidentMemoryTells = false;
-#else
-constexpr bool kResidentMemoryTells = true;
-#endif
-#else
-constexpr bool kResidentMemoryTells = true;
-#endif
 constexpr const char* kOutput = "htaccess.txt";
 constexpr const char* kUser = "site";
 constexpr const char* kPassword = "secret";
@@ -245,7 +233,7 @@ TEST_F(SoakTest, TwoHundredRunsWithAFifthFailing) {
       peak.descriptors = std::max(peak.descriptors, now.descriptors);
       peak.residentBytes = std::max(peak.residentBytes, now.residentBytes);
       ASSERT_LE(now.descriptors, warm.descriptors + kDescriptorSlack);
-      if (kResidentMemoryTells) {
+      if (test::kResidentMemoryTells) {
         ASSERT_LE(now.residentBytes, warm.residentBytes + kMemorySlackBytes);
       }
     }
