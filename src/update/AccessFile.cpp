@@ -587,11 +587,20 @@ std::size_t ReadLength(std::string_view text, const SureLines& sure, std::int32_
   return text.size();
 }
 
+// Whether `text` has no more lines than `count`, judged by its line ends alone, which is
+// fast: a list that short is read whole, and need not be parsed twice.
+bool AtMostLines(std::string_view text, std::int32_t count) {
+  const auto ends =
+      std::count(text.begin(), text.end(), '\n') + std::count(text.begin(), text.end(), '\r');
+  return ends < count;
+}
+
 }  // namespace
 
 void DropLinesPastListMax(DownloadedList& list, ListForm form, const Settings& settings) {
-  if (settings.MERGE) {
-    return;  // merging reads every line
+  // Merging reads every line.
+  if (settings.MERGE || AtMostLines(list.text, settings.LISTMAX)) {
+    return;
   }
   const std::size_t read =
       ReadLength(list.text, SureLines(settings, form, list.allow), settings.LISTMAX);
