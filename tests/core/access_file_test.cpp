@@ -493,7 +493,8 @@ TEST_F(AccessFileRun, ListsCutPastListMaxGiveTheSameFileAndReport) {
        "2001:db8:0:0:1:2:3:4\n1.1.1.1\n2.2.2.2\n3.3.3.3\n"},
       {"a country comment too long", [](Settings& s) { s.LISTMAX = 1; },
        "# " + std::string(8200, 'c') + "\n192.0.2.0/24\n198.51.100.0/24\n", ""},
-      {"merged", [](Settings& s) { s.MERGE = true, s.LISTMAX = 1; }, "", "1.1.1.2\n1.1.1.1\n"},
+      {"merged", [](Settings& s) { s.MERGE = true, s.LISTMAX = 1; }, "",
+       "1.1.1.3\n1.1.1.2\n1.1.1.1\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
