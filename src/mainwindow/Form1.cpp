@@ -27,8 +27,6 @@ static void InitPalisorResources() {
 namespace palisor {
 namespace {
 
-constexpr const char* kProductName = "Palisor";
-
 // The window's client area and its row of buttons, in twips.
 constexpr int kClientWidthTwips = 3840;
 constexpr int kClientHeightTwips = 390;
@@ -36,11 +34,15 @@ constexpr int kButtonHeightTwips = 375;
 // How often the window checks that the notification area holding it is still there.
 constexpr int kTrayCheckMs = 1000;
 
-QIcon ProgramIcon() {
+// The usual icon, or its variant that warns of a failed run.
+QIcon ProgramIcon(bool warning) {
   InitPalisorResources();
+  const QString name = warning ? QStringLiteral(":/palisor/palisor-warning-%1.png")
+                               : QStringLiteral(":/palisor/palisor-%1.png");
   QIcon icon;
-  icon.addFile(QStringLiteral(":/palisor/palisor-32.png"), QSize(32, 32));
-  icon.addFile(QStringLiteral(":/palisor/palisor-16.png"), QSize(16, 16));
+  for (const int size : {32, 16}) {
+    icon.addFile(name.arg(size), QSize(size, size));
+  }
   return icon;
 }
 
@@ -54,33 +56,14 @@ QFont ButtonFont() {
   return font;
 }
 
-// "Palisor", then the last run's time and outcome, why it failed, and what palisor-update
-// would have printed on standard error besides: warnings and skipped list lines.
-std::string LastRunToolTip(const RunReport& report, std::string_view time) {
-  std::string text = std::string(kProductName) + "\n" + std::string(time) + ": " +
-                     std::string(OutcomeName(report));
-  if (const std::string reason = RunReason(report); !reason.empty()) {
-    text += "\n" + reason;
-  }
-  for (const std::string& note : PublishingNotes(report)) {
-    text += "\n" + note;
-  }
-  for (const std::string& warning : report.warnings) {
-    text += "\n" + warning;
-  }
-  for (const auto& skipped : report.skipped) {
-    text += "\n" + DescribeSkipped(skipped);
-  }
-  return text;
-}
-
 }  // namespace
 
 Form1::Form1(Module1& state, UpdateRun run, std::unique_ptr<Tray> tray)
     : state_(state),
       run_(std::move(run)),
       tray_(tray ? std::move(tray)
-                 : std::make_unique<SystemTray>(ProgramIcon(), QString::fromUtf8(kProductName))),
+                 : std::make_unique<SystemTray>(ProgramIcon(false), ProgramIcon(true),
+                                                QString::fromUtf8(kProductName))),
       countdown_(*this),
       dock_(*tray_, *this),
       runThread_(*this) {
@@ -99,7 +82,7 @@ Form1::~Form1() = default;
 void Form1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromUtf8(kProductName));
-  setWindowIcon(ProgramIcon());
+  setWindowIcon(ProgramIcon(false));
   setFixedSize(TwipsToPixels(kClientWidthTwips, logicalDpiX()),
                TwipsToPixels(kClientHeightTwips, logicalDpiY()));
 
@@ -163,6 +146,8 @@ void Form1::ConnectControls() {
 
 void Form1::SetCaption(std::string_view caption) {
   setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+  lastRun_.CaptionShown(caption);
+  tray_->SetToolTip(lastRun_.TrayToolTip());
 }
 
 void Form1::EnableRunButtons(bool enabled) {
@@ -272,16 +257,15 @@ void Form1::RunEnded(const RunReport& report) {
   EnableRunButtons(true);
   countdown_.Restart(state_.settings.TMINT);
   SetTimerInterval(kTimerTicking);
-  std::string toolTip = LastRunToolTip(report, LocalTimeText(std::chrono::system_clock::now()));
-  if (!logError_.empty()) {
-    toolTip += "\n" + std::string(kRunLogFile) + ": " + logError_;
-  }
-  const QString lastRun = QString::fromStdString(toolTip);
-  setToolTip(lastRun);
+  lastRun_.Ended(report, LocalTimeText(std::chrono::system_clock::now()), logError_);
+  const QString summary = QString::fromStdString(lastRun_.Summary());
+  setToolTip(summary);
   for (const auto& [button, own] : buttonToolTips_) {
-    button->setToolTip(own + QStringLiteral("\n\n") + lastRun);
+    button->setToolTip(own + QStringLiteral("\n\n") + summary);
   }
-  tray_->SetToolTip(toolTip);
+  tray_->SetToolTip(lastRun_.TrayToolTip());
+  setWindowIcon(ProgramIcon(lastRun_.Warns()));
+  tray_->SetWarning(lastRun_.Warns());
   if (report.outcome == Outcome::kFailed && dock_.InTray()) {
     tray_->ShowMessage(kProductName, RunReason(report));
   }

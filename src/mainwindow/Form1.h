@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "mainwindow/Countdown.h"
+#include "mainwindow/LastRun.h"
 #include "mainwindow/RunThread.h"
 #include "mainwindow/TrayDock.h"
 #include "platform/qt/Tray.h"
@@ -84,6 +85,7 @@ class Form1 final : public QWidget, public CountdownWindow, private RunEvents, p
   TrayDock dock_;
   bool ending_ = false;
   std::string logError_;  // why the last run's line is not in the log
+  LastRun lastRun_;
   RunThread runThread_;
 
   QPushButton* command1_ = nullptr;

@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <new>
 #include <utility>
 
 #include "platform/Text.h"
@@ -181,17 +180,17 @@ Completion Perform(Multi& multiHandle, CURL* easy, const KeepGoing& keepGoing) {
 std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* userData) {
   auto& body = *static_cast<Body*>(userData);
   const std::size_t length = size * count;
-  if (length > body.limit - body.bytes.size()) {
-    body.tooLarge = true;
-    return 0;  // libcurl stops the transfer with a write error
+  switch (AppendWithin(body.bytes, std::string_view(data, length), body.limit)) {
+    case Appended::kOk:
+      return length;
+    case Appended::kPastLimit:
+      body.tooLarge = true;
+      break;
+    case Appended::kOutOfMemory:
+      body.outOfMemory = true;
+      break;
   }
-  try {
-    body.bytes.append(data, length);
-  } catch (const std::bad_alloc&) {
-    body.outOfMemory = true;
-    return 0;
-  }
-  return length;
+  return 0;  // libcurl stops the transfer with a write error
 }
 
 std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) {

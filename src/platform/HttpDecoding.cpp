@@ -4,8 +4,9 @@
 
 #include <cctype>
 #include <memory>
-#include <new>
 #include <utility>
+
+#include "platform/Text.h"
 
 namespace palisor {
 namespace {
@@ -32,13 +33,9 @@ Inflated InflateStream(std::string_view in, int windowBits, std::size_t limit, s
     stream.avail_out = sizeof buffer;
     const int status = inflate(&stream, Z_NO_FLUSH);
     const std::size_t produced = sizeof buffer - stream.avail_out;
-    if (produced > limit - out.size()) {
-      return Inflated::kTooLarge;
-    }
-    try {
-      out.append(buffer, produced);
-    } catch (const std::bad_alloc&) {
-      return Inflated::kOutOfMemory;
+    const Appended appended = AppendWithin(out, std::string_view(buffer, produced), limit);
+    if (appended != Appended::kOk) {
+      return appended == Appended::kPastLimit ? Inflated::kTooLarge : Inflated::kOutOfMemory;
     }
     if (status == Z_STREAM_END) {
       if (stream.avail_in == 0) {
@@ -84,7 +81,7 @@ void ContentEncoding::Take(std::string_view line) {
   }
 }
 
-std::string DecodeBody(Coding coding, std::string& body, std::size_t limit) {
+std::string DecodeBody(Coding coding, std::string& body, const BodyLimit& limit) {
   if (coding == Coding::kIdentity || body.empty()) {
     return {};
   }
@@ -92,9 +89,9 @@ std::string DecodeBody(Coding coding, std::string& body, std::size_t limit) {
     return "the server sent the list in an encoding that was not asked for";
   }
   std::string decoded;
-  Inflated result = InflateStream(body, 15 + 32, limit, decoded);
+  Inflated result = InflateStream(body, 15 + 32, limit.bytes, decoded);
   if (result == Inflated::kCorrupt && coding == Coding::kDeflate && decoded.empty()) {
-    result = InflateStream(body, -15, limit, decoded);  // deflate sent without its zlib frame
+    result = InflateStream(body, -15, limit.bytes, decoded);  // deflate sent without its zlib frame
   }
   switch (result) {
     case Inflated::kOk:
@@ -105,7 +102,7 @@ std::string DecodeBody(Coding coding, std::string& body, std::size_t limit) {
     case Inflated::kCorrupt:
       return "the compressed list is damaged";
     case Inflated::kTooLarge:
-      return "the list is larger than " + std::to_string(limit) + " bytes";
+      return limit.pastIt;
     case Inflated::kOutOfMemory:
       break;
   }

@@ -26,7 +26,13 @@ class ContentEncoding final {
   std::string name_;
 };
 
+// The most a body may hold, and the reason a body past it fails with.
+struct BodyLimit {
+  std::size_t bytes = 0;
+  std::string pastIt;
+};
+
 // Decodes `body` by `coding` in place; an empty text when it is fine, else why not.
-std::string DecodeBody(Coding coding, std::string& body, std::size_t limit);
+std::string DecodeBody(Coding coding, std::string& body, const BodyLimit& limit);
 
 }  // namespace palisor

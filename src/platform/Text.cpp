@@ -1,6 +1,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 namespace palisor {
@@ -13,6 +14,14 @@ std::string_view TrimAny(std::string_view text, std::string_view chars) {
   }
   const auto last = text.find_last_not_of(chars);
   return text.substr(first, last - first + 1);
+}
+
+// A fresh string takes the room asked for exactly; reserve() on a used one would double it.
+void GrowTo(std::string& text, std::size_t room) {
+  std::string grown;
+  grown.reserve(room);
+  grown.append(text);
+  text.swap(grown);
 }
 
 }  // namespace
@@ -51,6 +60,22 @@ std::string EscapeBytes(std::string_view text, std::string_view alsoEscaped) {
     }
   }
   return escaped;
+}
+
+Appended AppendWithin(std::string& text, std::string_view piece, std::size_t limit) {
+  if (piece.size() > limit - text.size()) {
+    return Appended::kPastLimit;
+  }
+  const std::size_t needed = text.size() + piece.size();
+  try {
+    if (needed > text.capacity()) {
+      GrowTo(text, std::min(limit, std::max(needed, 2 * text.capacity())));
+    }
+    text.append(piece);
+  } catch (const std::bad_alloc&) {
+    return Appended::kOutOfMemory;
+  }
+  return Appended::kOk;
 }
 
 }  // namespace palisor

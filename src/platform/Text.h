@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,11 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 // no bell and fakes no line in a terminal, the log or a tooltip, and a "\xNN" read there
 // always stands for one byte.
 std::string EscapeBytes(std::string_view text, std::string_view alsoEscaped = {});
+
+enum class Appended { kOk, kPastLimit, kOutOfMemory };
+
+// Appends `piece` to `text` unless that takes it past `limit` bytes. The room grows by
+// doubling, but never past `limit`: a body near its limit must not hold twice as much.
+Appended AppendWithin(std::string& text, std::string_view piece, std::size_t limit);
 
 }  // namespace palisor

@@ -28,6 +28,13 @@ std::string DowngradeTarget(CURL* easy) {
                                                             : std::string();
 }
 
+BodyLimit TighterLimit(std::size_t own, const std::optional<BodyLimit>& tighter) {
+  if (tighter && tighter->bytes < own) {
+    return *tighter;
+  }
+  return {own, "the list is larger than " + std::to_string(own) + " bytes"};
+}
+
 }  // namespace
 
 Transfer::Transfer() = default;
@@ -44,7 +51,8 @@ void Transfer::SetExtraCaFile(std::filesystem::path pemFile) {
   limits_.extraCaFile = pemFile.string();
 }
 
-Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoing) {
+Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoing,
+                                  const std::optional<BodyLimit>& tighter) {
   using Fetched = Result<std::string>;
   const std::string address(url);
   const std::string failed = "download of " + WithoutCredentials(address) + " failed: ";
@@ -53,7 +61,8 @@ Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoi
   if (!easy) {
     return Fetched::Failed(failed + "libcurl could not be initialised");
   }
-  curl::Body body{{}, limits_.maxBodyBytes};
+  const BodyLimit limit = TighterLimit(limits_.maxBodyBytes, tighter);
+  curl::Body body{{}, limit.bytes};
   ContentEncoding encoding;
   // A list fetched over TLS must not be handed over in clear text on the way.
   const bool secure = StartsWithNoCase(address, "https:");
@@ -83,8 +92,7 @@ Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoi
     return Fetched::Failed(failed + done.multiError);
   }
   if (body.tooLarge) {
-    return Fetched::Failed(failed + "the list is larger than " + std::to_string(body.limit) +
-                           " bytes");
+    return Fetched::Failed(failed + limit.pastIt);
   }
   if (body.outOfMemory) {
     return Fetched::Failed(failed + "not enough memory for the list");
@@ -104,7 +112,7 @@ Result<std::string> Transfer::Get(std::string_view url, const KeepGoing& keepGoi
     return Fetched::Failed(failed + "the server answered with HTTP status " +
                            std::to_string(status));
   }
-  if (std::string why = DecodeBody(encoding.coding(), body.bytes, body.limit); !why.empty()) {
+  if (std::string why = DecodeBody(encoding.coding(), body.bytes, limit); !why.empty()) {
     return Fetched::Failed(failed + why);
   }
   return Fetched::Ok(std::move(body.bytes));

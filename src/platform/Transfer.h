@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/Curl.h"
 #include "platform/FileSession.h"
+#include "platform/HttpDecoding.h"
 #include "platform/KeepGoing.h"
 #include "platform/Result.h"
 #include "platform/ServerAddress.h"
@@ -35,8 +37,9 @@ class Transfer final {
 
   // HTTP or HTTPS GET of a body, exactly as received (decompressed); redirects followed (a
   // few, to HTTP or HTTPS only, and from HTTPS to HTTPS only); a final status outside
-  // 200 ... 299 is a failure.
-  Result<std::string> Get(std::string_view url, const KeepGoing& keepGoing);
+  // 200 ... 299 is a failure, and so is a body larger than the limit set, or than `tighter`.
+  Result<std::string> Get(std::string_view url, const KeepGoing& keepGoing,
+                          const std::optional<BodyLimit>& tighter = {});
 
   // The HTTP status `url` answers, whatever it is; redirects are not followed. A failure
   // when no answer came.

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Draws Palisor's icon, a brick wall on a shield, as PNGs of 16 to 256 pixels square and SVG.
+"""Draws Palisor's icon, a brick wall on a shield, as PNGs of 16 to 256 pixels square and SVG,
+and its warning variant (an amber badge with "!", shown while the last update failed) at the
+window's sizes, 16 and 32, and as SVG.
 
 Standard library only, so the images come out byte for byte the same on every machine:
     /usr/bin/python3 src/resources/make_icon.py src/resources
@@ -12,7 +14,7 @@ import zlib
 from pathlib import Path
 
 # Sixteen palette entries; the drawing uses the first few.
-TRANSPARENT, OUTLINE, MORTAR, BRICK, BRICK_LIGHT, RIM = range(6)
+TRANSPARENT, OUTLINE, MORTAR, BRICK, BRICK_LIGHT, RIM, AMBER = range(7)
 PALETTE = [
     (0, 0, 0),        # transparent
     (16, 32, 80),     # dark navy outline
@@ -20,7 +22,11 @@ PALETTE = [
     (160, 40, 32),    # brick red
     (208, 88, 64),    # brick highlight
     (64, 112, 192),   # blue rim of the shield
-] + [(0, 0, 0)] * 10
+    (248, 184, 0),    # amber of the warning badge
+] + [(0, 0, 0)] * 9
+
+# The warning badge in the unit square: a disc in the lower right corner holding a "!".
+BADGE_CENTRE, BADGE_RADIUS = 0.7, 0.3
 
 
 # The shield in the unit square: straight sides from TOP down to SHOULDER, then narrowing to
@@ -71,6 +77,28 @@ def draw(size, brick_height, brick_width, rim):
                     row.append(BRICK)
         rows.append(row)
     return rows
+
+
+def badge_pixel(u, v, line):
+    """The badge's palette index at (u, v) of the unit square, or None outside it; `line` is
+    the outline's width as a fraction of the square."""
+    du, dv = u - BADGE_CENTRE, v - BADGE_CENTRE
+    distance = (du * du + dv * dv) ** 0.5
+    if distance > BADGE_RADIUS:
+        return None
+    if distance > BADGE_RADIUS - line:
+        return OUTLINE
+    r = BADGE_RADIUS
+    in_mark = abs(du) < max(line, r * 0.14) and (-0.62 * r < dv < 0.18 * r or 0.36 * r < dv < 0.62 * r)
+    return OUTLINE if in_mark else AMBER
+
+
+def with_badge(rows):
+    """The image with the warning badge drawn over its lower right corner."""
+    size = len(rows)
+    line = max(1, size // 16) / size
+    return [[badge_pixel((x + 0.5) / size, (y + 0.5) / size, line) or pixel
+             for x, pixel in enumerate(row)] for y, row in enumerate(rows)]
 
 
 def chunk(kind, data):
@@ -136,6 +164,22 @@ def svg():
 """
 
 
+def badge_svg(size):
+    """The warning badge as SVG elements over an image of `size` pixels."""
+    centre, radius, line = BADGE_CENTRE * size, BADGE_RADIUS * size, size // 16
+    bar = max(line, radius * 0.14)
+    return (f'<circle cx="{centre}" cy="{centre}" r="{radius - line / 2}" fill="{colour(AMBER)}" '
+            f'stroke="{colour(OUTLINE)}" stroke-width="{line}"/>'
+            f'<rect x="{centre - bar}" y="{centre - 0.62 * radius}" width="{2 * bar}" '
+            f'height="{0.8 * radius}" fill="{colour(OUTLINE)}"/>'
+            f'<rect x="{centre - bar}" y="{centre + 0.36 * radius}" width="{2 * bar}" '
+            f'height="{0.26 * radius}" fill="{colour(OUTLINE)}"/>\n')
+
+
+def warning_svg():
+    return svg().replace("</svg>", badge_svg(256) + "</svg>")
+
+
 # size: (brick height, brick width, rim); 16 and 32 are the window's own, the rest for menus.
 IMAGES = {
     16: (3, 6, 1),
@@ -146,12 +190,19 @@ IMAGES = {
     256: (40, 64, 16),
 }
 
+# The warning variant is for the window and the tray only.
+WARNING_SIZES = (16, 32)
+
 
 def main():
     out = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).parent)
     for size, (brick_height, brick_width, rim) in IMAGES.items():
         (out / f"palisor-{size}.png").write_bytes(png(draw(size, brick_height, brick_width, rim)))
     (out / "palisor.svg").write_text(svg())
+    for size in WARNING_SIZES:
+        rows = with_badge(draw(size, *IMAGES[size]))
+        (out / f"palisor-warning-{size}.png").write_bytes(png(rows))
+    (out / "palisor-warning.svg").write_text(warning_svg())
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 #include "platform/AtomicFile.h"
@@ -85,6 +86,14 @@ class Generation final {
     }
     if (StageResult head = CopyUserFile(kHeadFile); !head.ok()) {
       return head;
+    }
+    // Joined to the head file's last line, the first list line would be swallowed by a
+    // comment or break a directive; and list lines are cut on the grounds that each begins
+    // a line of its own (DropLinesPastListMax).
+    if (meter_.Continued()) {
+      return StageResult::Failed(NativePath(kHeadFile).string() +
+                                 ": its last line ends in a backslash, which joins the first "
+                                 "list line to it");
     }
     if (GroupEnabled(settings_, ListGroup::kCountry)) {
       for (DownloadedList& list : lists.country) {
@@ -523,10 +532,106 @@ class Generation final {
   std::vector<std::string> cutByCap_;  // names of the lists LISTMAX cut short or left out
 };
 
+// Whether generation writes a list line whatever came before it: the line is usable, and its
+// entry fits Apache's limit on a line of its own after the longest carry a line end leaves,
+// with the longest MASK suffix and both affixes' spaces, whatever MASK, SPC_PREV and SPC_NEXT.
+class SureLines final {
+ public:
+  SureLines(const Settings& s, ListForm form, bool allow)
+      : meter_(s.LINESEP),
+        form_(form),
+        allow_(allow),
+        affixes_(TrimSpaces(s.CHARBF).size() + TrimSpaces(s.CHARAF).size() + 2) {
+    meter_.Wrote();
+  }
+
+  bool Sure(std::string_view line) const {
+    const std::optional<std::size_t> length =
+        form_ == ListForm::kAddress ? AddressLength(line) : CountryLength(line);
+    return length && meter_.Fits(*length);
+  }
+
+ private:
+  static constexpr std::size_t kLongestMaskSuffix = 3;  // "/16" ... "/31"
+
+  std::optional<std::size_t> AddressLength(std::string_view line) const {
+    const auto found = ParseAddressLine(line);
+    if (!found) {
+      return std::nullopt;
+    }
+    const std::size_t bits =
+        found->prefix.empty() && !found->ipv6 ? kLongestMaskSuffix : found->prefix.size();
+    return affixes_ + found->address.size() + bits;
+  }
+
+  std::optional<std::size_t> CountryLength(std::string_view line) const {
+    const CountryLine parsed = ParseCountryLine(line);
+    switch (parsed.form) {
+      case CountryLine::Form::kSkipped:
+        return std::nullopt;
+      case CountryLine::Form::kAsItStands:
+        return parsed.text.size();
+      case CountryLine::Form::kBareAddress:
+        break;
+    }
+    return CountryPrefix(allow_).size() + parsed.address.address.size() +
+           parsed.address.prefix.size();
+  }
+
+  ApacheLineMeter meter_;
+  ListForm form_;
+  bool allow_;
+  std::size_t affixes_;  // the most CHARBF and CHARAF add to an address
+};
+
+// Where generation stops reading `text`: after the next non-blank line once LISTMAX sure lines
+// were read, as each line gives at most one entry.
+std::size_t ReadLength(std::string_view text, const SureLines& sure, std::int32_t listMax) {
+  LineSplitter lines(text);
+  std::string_view line;
+  for (std::int32_t count = 0; count < listMax && lines.Next(line);) {
+    count += sure.Sure(line) ? 1 : 0;
+  }
+  while (lines.Next(line)) {
+    if (!IsBlankLine(line)) {
+      return static_cast<std::size_t>(line.data() + line.size() - text.data());
+    }
+  }
+  return text.size();
+}
+
+// Whether `text` has no more lines than `count`, judged by its line ends alone, which is
+// fast: a list that short is read whole, and need not be parsed twice.
+bool AtMostLines(std::string_view text, std::int32_t count) {
+  const auto ends =
+      std::count(text.begin(), text.end(), '\n') + std::count(text.begin(), text.end(), '\r');
+  return ends < count;
+}
+
 }  // namespace
 
 std::filesystem::path OutputFile(const Settings& settings) {
   return NativePath(TrimSpaces(settings.LCFILE));
+}
+
+void DropLinesPastListMax(DownloadedList& list, ListForm form, const Settings& settings) {
+  // Merging reads every line.
+  if (settings.MERGE || AtMostLines(list.text, settings.LISTMAX)) {
+    return;
+  }
+  const std::size_t read =
+      ReadLength(list.text, SureLines(settings, form, list.allow), settings.LISTMAX);
+  if (read < list.text.size()) {
+    list.text = list.text.substr(0, read);
+  }
+}
+
+void TakeListMaxSettings(const Settings& from, Settings& to) {
+  to.LISTMAX = from.LISTMAX;
+  to.MERGE = from.MERGE;
+  to.CHARBF = from.CHARBF;
+  to.CHARAF = from.CHARAF;
+  to.LINESEP = from.LINESEP;
 }
 
 Result<std::string> WriteAccessFile(GroupLists lists, const Settings& settings, RunEvents& events,

@@ -8,6 +8,7 @@
 
 #include "platform/AtomicFile.h"
 #include "settings/Settings.h"
+#include "update/ListLines.h"
 #include "update/Outcome.h"
 #include "update/RunEvents.h"
 
@@ -36,6 +37,15 @@ struct GroupLists {
 
 // The access file LCFILE names.
 std::filesystem::path OutputFile(const Settings& settings);
+// With MERGE off, generation reads no further into a list than LISTMAX lines sure to be
+// written (usable, and within Apache's line limit with these affixes and line end, whatever
+// MASK and the affixes' spaces) and the next non-blank line (which tells that LISTMAX cut the
+// list short). Drops the rest, so that a run holds only what its file can use.
+void DropLinesPastListMax(DownloadedList& list, ListForm form, const Settings& settings);
+
+// The settings DropLinesPastListMax goes by, from `from` into `to`: a run generates with those
+// its lists were cut by, so that no line it let go would have been read.
+void TakeListMaxSettings(const Settings& from, Settings& to);
 
 // Writes the access file LCFILE: head file, country lines, proxy and overseas lines, tail
 // file. Only list lines Apache reads as meant are written (see ListLines.h); the others are

@@ -4,8 +4,9 @@
 
 namespace palisor {
 
-Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop) {
-  return transfer.Get(TrimSpaces(address), KeepGoing(std::move(stop)));
+Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop,
+                              const BodyLimit& room) {
+  return transfer.Get(TrimSpaces(address), KeepGoing(std::move(stop)), room);
 }
 
 }  // namespace palisor

@@ -9,7 +9,9 @@
 
 namespace palisor {
 
-// Downloads one list: the address without its surrounding spaces, the whole body as bytes.
-Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop);
+// Downloads one list: the address without its surrounding spaces, the whole body as bytes,
+// no larger than `room` allows.
+Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop,
+                              const BodyLimit& room);
 
 }  // namespace palisor

@@ -86,6 +86,8 @@ class ApacheLineMeter final {
   // After a user file's line and the separator were written: the number of the first line
   // within it (an LF inside ends one for Apache) that passed the limit, or 0.
   std::size_t WroteUserLine(std::string_view line);
+  // Whether the last line written ends in a backslash that joins the next line to it.
+  bool Continued() const { return carried_ > tail_; }
 
  private:
   bool measures_ = false;

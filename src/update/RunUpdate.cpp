@@ -25,6 +25,9 @@ constexpr const char* kRunLockFile = "palisor.run.lock";
 struct Downloads {
   GroupLists lists;
   bool allBlank = true;
+  std::size_t held = 0;  // the bytes of what is kept of them
+  // The settings of the run's first list, by which the lines past LISTMAX are dropped.
+  std::optional<Settings> cutBy;
 
   std::vector<DownloadedList>& Group(ListGroup group) {
     switch (group) {
@@ -89,11 +92,14 @@ std::string DescribeListFailure(const ListSource& list, std::string_view reason)
   return "the " + std::string(list.name) + " list: " + std::string(reason);
 }
 
+ListForm FormOf(ListGroup group) {
+  return group == ListGroup::kCountry ? ListForm::kCountry : ListForm::kAddress;
+}
+
 // A list with something on it but not one line of it usable is no list at all (an HTML
 // page or JSON served with 200): it fails like a download that failed.
 RunReport CheckList(const DownloadedList& list, ListGroup group) {
-  const auto noList =
-      FindNoList(list.text, group == ListGroup::kCountry ? ListForm::kCountry : ListForm::kAddress);
+  const auto noList = FindNoList(list.text, FormOf(group));
   if (!noList) {
     return {};
   }
@@ -106,6 +112,21 @@ RunReport CheckList(const DownloadedList& list, ListGroup group) {
 void TakeConfirmedSettings(Settings& settings, const Run& run, Transfer& transfer) {
   run.TakeConfirmedSettings(settings);
   transfer.SetExtraCaFile(NativePath(TrimSpaces(settings.CAFILE)));
+}
+
+// The next list may take what the lists kept so far leave of the run's room.
+BodyLimit Room(const Downloads& downloads, std::size_t listBytes) {
+  return {listBytes - downloads.held, "the lists of this run would hold more than " +
+                                          std::to_string(listBytes) + " bytes in all"};
+}
+
+// Keeps of a checked list only what generation will read, and counts it against the room.
+void Keep(DownloadedList& list, ListGroup group, const Settings& settings, Downloads& downloads) {
+  if (!downloads.cutBy) {
+    downloads.cutBy = settings;
+  }
+  DropLinesPastListMax(list, FormOf(group), *downloads.cutBy);
+  downloads.held += list.text.size();
 }
 
 // Fetches every enabled list in table order into its group. Settings are refreshed as each
@@ -124,7 +145,8 @@ RunReport DownloadLists(Settings& settings, Run& run, Transfer& transfer, Downlo
         }
       }
       const std::string address = ListAddress(settings, row);
-      Result<std::string> fetched = FetchList(transfer, address, run.stop());
+      Result<std::string> fetched =
+          FetchList(transfer, address, run.stop(), Room(downloads, run.options().listBytes));
       if (fetched.outcome == Outcome::kAbandoned) {
         return Abandoned();
       }
@@ -143,6 +165,7 @@ RunReport DownloadLists(Settings& settings, Run& run, Transfer& transfer, Downlo
       if (RunReport checked = CheckList(received, list.group); checked.outcome != Outcome::kOk) {
         return checked;
       }
+      Keep(received, list.group, settings, downloads);
     }
     if (list.group != ListGroup::kCountry && run.stopped()) {
       return Abandoned();
@@ -212,6 +235,7 @@ RunReport RunStages(Settings& settings, Run& run, Transfer& transfer) {
     return Abandoned();
   }
   run.TakeConfirmedSettings(settings);
+  TakeListMaxSettings(*downloads.cutBy, settings);  // set by the list that was not blank
   if (preview != nullptr) {
     preview->file = PreviewFileOf(settings);
     settings.LCFILE = preview->file.string();

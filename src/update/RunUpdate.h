@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -31,6 +32,8 @@ struct RunOptions {
   // Set: a look before going live. The run writes the preview file in place of LCFILE and
   // nothing else, takes no lock, reads the live file but sends nothing, and fills this.
   Preview* preview = nullptr;
+  // The most a run holds of its downloaded lists at once, all lists together.
+  std::size_t listBytes = std::size_t{512} << 20;
 };
 
 // One whole update run: downloads, generation, upload, told to `events` as it goes. It

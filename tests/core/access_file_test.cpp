@@ -12,6 +12,7 @@
 #include <csignal>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/RecordingEvents.h"
@@ -43,15 +44,31 @@ Settings LoadedDefaults() {
 class AccessFileTest : public test::ScratchWorkingDir {
  protected:
   // `country` is one country's allow list; a list's name is its group's.
-  Result<std::string> Generate(std::string country, std::string proxy,
-                               std::string overseas = "") {
+  // With `cut`, of what a run keeps of the lists as they arrive.
+  Result<std::string> Generate(std::string country, std::string proxy, std::string overseas = "") {
     report = {};
-    return WriteAccessFile({{{std::move(country), "country"}},
-                            {{std::move(proxy), "proxy"}},
-                            {{std::move(overseas), "overseas"}}},
-                           settings, events, events.token(), &report);
+    GroupLists lists{{{std::move(country), "country"}},
+                     {{std::move(proxy), "proxy"}},
+                     {{std::move(overseas), "overseas"}}};
+    if (cut) {
+      DropLinesPastListMax(lists.country.front(), ListForm::kCountry, settings);
+      DropLinesPastListMax(lists.proxy.front(), ListForm::kAddress, settings);
+      DropLinesPastListMax(lists.overseas.front(), ListForm::kAddress, settings);
+    }
+    return WriteAccessFile(std::move(lists), settings, events, events.token(), &report);
   }
   static std::string Output() { return ReadBytes("htaccess.txt"); }
+  // The file, then what the run tells of it: its warnings and the lines it skipped.
+  std::string OutputAndReport() const {
+    std::string told = Output();
+    for (const std::string& warning : report.warnings) {
+      told += "\n" + warning;
+    }
+    for (const auto& skipped : report.skipped) {
+      told += "\n" + DescribeSkipped(skipped);
+    }
+    return told;
+  }
 
   // For a child process: 0 when generation fails and says it was the output file.
   int FailsNamingTheOutput(std::string proxy) {
@@ -67,6 +84,7 @@ class AccessFileTest : public test::ScratchWorkingDir {
   }
 
   Settings settings = LoadedDefaults();
+  bool cut = false;
   RecordingEvents events;
   RunReport report;
 };
@@ -254,6 +272,8 @@ TEST_F(AccessFileLines, LinesPastApachesLimitFailTheRunNamingWhere) {
        "add2htaccess.txt, line 1: "},
       {"the tail file", [](Settings&) {}, "", "# t\r" + longest + "x",
        "add2htaccess2.txt, line 2: "},
+      {"the head file's last line joined to the first list line", [](Settings&) {},
+       "# blocked below \\", "", "add2htaccess.txt: its last line ends in a backslash"},
       {"no line end between lines: not for Apache", [](Settings& s) { s.LINESEP = "|"; },
        longest + "x", "", ""},
       {"CHARAF ending in a backslash", [](Settings& s) { s.CHARAF = "# \\"; }, "", "",
@@ -450,6 +470,42 @@ TEST_F(AccessFileRun, ListMaxCapsTheGroupsTogetherNotTheUserFilesAndSaysWhatItLe
       EXPECT_EQ(named, std::find(c.leftOut.begin(), c.leftOut.end(), list) != c.leftOut.end())
           << list;
     }
+  }
+}
+
+// A run keeps of each list only what generation reads of it: the file and what the run tells
+// are those of the whole lists, also where Apache's line limit skips usable lines.
+TEST_F(AccessFileRun, ListsCutPastListMaxGiveTheSameFileAndReport) {
+  struct Case {
+    const char* name;
+    std::function<void(Settings&)> change;
+    std::string country;
+    std::string proxy;
+  };
+  const std::vector<Case> cases = {
+      {"blank lines before the line after the cap", [](Settings& s) { s.LISTMAX = 2; }, "",
+       "1.1.1.1\n1.1.1.2\n\n \n# after\n1.1.1.3\n"},
+      {"the cap reached by the list before", [](Settings& s) { s.LISTMAX = 2; },
+       "#c1\n192.0.2.0/24\n#c2\n", "1.1.1.1\n"},
+      {"an IPv6 address too long with CHARBF",
+       [](Settings& s) { s.CHARBF = std::string(8175, 'x'), s.LISTMAX = 2; }, "",
+       "2001:db8:0:0:1:2:3:4\n1.1.1.1\n2.2.2.2\n3.3.3.3\n"},
+      {"a country comment too long", [](Settings& s) { s.LISTMAX = 1; },
+       "# " + std::string(8200, 'c') + "\n192.0.2.0/24\n198.51.100.0/24\n", ""},
+      {"merged", [](Settings& s) { s.MERGE = true, s.LISTMAX = 1; }, "",
+       "1.1.1.3\n1.1.1.2\n1.1.1.1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings = LoadedDefaults();
+    settings.lists[kChina].mode = kModeDeny;
+    c.change(settings);
+    cut = false;
+    ASSERT_TRUE(Generate(c.country, c.proxy).ok());
+    const std::string whole = OutputAndReport();
+    cut = true;
+    ASSERT_TRUE(Generate(c.country, c.proxy).ok());
+    EXPECT_EQ(OutputAndReport(), whole);
   }
 }
 

@@ -23,6 +23,7 @@
 
 #include "settings/SettingsFile.h"
 #include "support/RecordingEvents.h"
+#include "support/ResidentMemory.h"
 #include "support/ScratchWorkingDir.h"
 #include "support/TestServers.h"
 #include "support/UpdateCommand.h"
@@ -589,20 +590,6 @@ TEST_F(WholeRunTest, EachRunEndsAsItsRowSays) {
     RunRow(row);
   }
 }
-
-// Under AddressSanitizer freed memory waits in its quarantine, so resident memory grows by
-// design; there LeakSanitizer checks at exit that nothing was lost instead.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kResidentMemoryTells = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kResidentMemoryTells = false;
-#else
-constexpr bool kResidentMemoryTells = true;
-#endif
-#else
-constexpr bool kResidentMemoryTells = true;
-#endif
 
 struct Usage {
   std::size_t descriptors = 0;

@@ -23,6 +23,7 @@ class NoTray final : public Tray {
   void ShowIcon() override {}
   void HideIcon() override {}
   void OnPress(PressHandler) override {}
+  void SetWarning(bool) override {}
   void SetToolTip(std::string_view) override {}
   void ShowMessage(std::string_view, std::string_view) override {}
 };

@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "FuzzSupport.h"
 #include "platform/Paths.h"
@@ -301,7 +302,8 @@ class Model {
     if (addressGroups &&
         (e.charaf.ends_with('\\') || !lines_.Fits(e.charbf.size() + 2 + e.charaf.size())))
       return Failed();
-    if (head && !UserFile(*head))
+    // A head file's last line may not continue onto the first list line.
+    if (head && (!UserFile(*head) || lines_.carried > 0))
       return Failed();
     int countrySum = 0;
     for (int c = 0; c < kCountryCount; ++c)
@@ -543,12 +545,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::string> expectedFiles = FilesHere();
   expectedFiles.insert(kOutput);  // and nothing else
 
+  // The lines a run lets go of are never read: the file is the one the whole lists give.
+  GroupLists lists{{{std::string(country), "country", allow}},
+                   {{std::string(proxy), "proxy"}},
+                   {{std::string(overseas), "overseas"}}};
+  DropLinesPastListMax(lists.country.front(), ListForm::kCountry, settings);
+  DropLinesPastListMax(lists.proxy.front(), ListForm::kAddress, settings);
+  DropLinesPastListMax(lists.overseas.front(), ListForm::kAddress, settings);
   test::RecordingEvents events;
   events.keepLog = false;
-  const Result<std::string> result = WriteAccessFile({{{std::string(country), "country", allow}},
-                                                      {{std::string(proxy), "proxy"}},
-                                                      {{std::string(overseas), "overseas"}}},
-                                                     settings, events, events.token());
+  const Result<std::string> result =
+      WriteAccessFile(std::move(lists), settings, events, events.token());
   FUZZ_CHECK(result.ok() == expected.ok);
   if (!expected.ok) {
     expectedFiles.erase(kOutput);

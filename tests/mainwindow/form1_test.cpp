@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFontMetrics>
+#include <QImage>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,6 +39,7 @@ class FakeTray final : public Tray {
     iconShown = false;
   }
   void OnPress(PressHandler handler) override { press = std::move(handler); }
+  void SetWarning(bool on) override { warning = on; }
   void SetToolTip(std::string_view text) override { toolTip = text; }
   void ShowMessage(std::string_view, std::string_view text) override {
     messages.emplace_back(text);
@@ -47,6 +49,7 @@ class FakeTray final : public Tray {
   int removals = 0;
   bool iconShown = false;
   PressHandler press;
+  bool warning = false;
   std::string toolTip;
   std::vector<std::string> messages;
 
@@ -216,7 +219,8 @@ TEST_F(Form1Test, DuringARunOnlyEndAndMinimiseWorkAndEndAbandonsTheRun) {
 }
 
 // The window's and the tray's tooltips tell how the last run went, the run log gets its
-// line, and a failure while the window waits in the tray is announced from there.
+// line, a failure while the window waits in the tray is announced from there, and the icons
+// warn from a failure to the next good run.
 TEST_F(Form1Test, EveryRunsOutcomeIsShownAndLogged) {
   test::ScratchDir lists;
   lists.Write("proxy_c1.txt", "1.2.3.4\n");
@@ -230,8 +234,10 @@ TEST_F(Form1Test, EveryRunsOutcomeIsShownAndLogged) {
       {"/proxy_c1.txt", true, "ok", false},
       {"/status/404", false, "failed", false},
       {"/status/404", true, "failed", true},
+      {"/proxy_c1.txt", false, "ok", false},
   };
   Make();
+  const QImage usualIcon = form->windowIcon().pixmap(16, 16).toImage();
   int logLines = 0;
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.list) + (row.inTray ? " in the tray" : " shown"));
@@ -249,11 +255,18 @@ TEST_F(Form1Test, EveryRunsOutcomeIsShownAndLogged) {
     const std::string reason = RunReason(lastRun);
     EXPECT_EQ(OutcomeName(lastRun), row.outcome);
     EXPECT_EQ(reason.empty(), std::string(row.outcome) == "ok");
-    EXPECT_EQ(form->toolTip().toStdString(), tray->toolTip);
     // The buttons cover the window: each shows the summary under its own tip.
     EXPECT_TRUE(form->findChild<QPushButton*>("Command1")->toolTip().endsWith(form->toolTip()));
-    EXPECT_NE(tray->toolTip.find(std::string(": ") + row.outcome), std::string::npos);
-    EXPECT_NE(tray->toolTip.find(reason), std::string::npos);
+    // The tray's tooltip follows the countdown and keeps the outcome beside it.
+    Tick();
+    EXPECT_NE(tray->toolTip.find(Caption()), std::string::npos);
+    for (const std::string& told : {std::string(": ") + row.outcome, reason}) {
+      EXPECT_NE(form->toolTip().toStdString().find(told), std::string::npos);
+      EXPECT_NE(tray->toolTip.find(told), std::string::npos);
+    }
+    const bool failed = std::string(row.outcome) == "failed";
+    EXPECT_EQ(tray->warning, failed);
+    EXPECT_EQ(form->windowIcon().pixmap(16, 16).toImage() == usualIcon, !failed);
     EXPECT_EQ(tray->messages,
               row.announced ? std::vector<std::string>{reason} : std::vector<std::string>{});
     const std::string log = test::ReadBytes("palisor.log");

@@ -23,6 +23,7 @@ class Recorder final : public Tray, public TrayWindow {
     --icons;
   }
   void OnPress(PressHandler) override {}
+  void SetWarning(bool) override {}
   void SetToolTip(std::string_view) override {}
   void ShowMessage(std::string_view, std::string_view) override {}
   void HideWindow() override {

@@ -23,7 +23,8 @@ GET /cut               announces 1000 bytes, sends 10 and closes the connection
 GET /cut-chunked       a chunked body whose last chunk never comes: the connection closes
 GET /cut-gzip          a complete HTTP body holding a gzip stream cut in the middle
 GET /repeat?text=T&count=N
-                       T (percent-encoded in the query) N times, streamed with its length
+                       T (percent-encoded in the query) N times, streamed with its length;
+                       with chunked=1 streamed in chunks instead, its length not told
 """
 
 import gzip
@@ -88,7 +89,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_body(whole[:len(whole) // 2], {"Content-Encoding": "gzip"})
         elif path == "/repeat":
             raw = urllib.parse.parse_qs(url.query, encoding="latin-1")  # any byte, as sent
-            self.repeat(raw["text"][0].encode("latin-1"), int(raw["count"][0]))
+            self.repeat(raw["text"][0].encode("latin-1"), int(raw["count"][0]), "chunked" in raw)
         else:
             self.serve_file(path, query)
 
@@ -101,16 +102,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def repeat(self, text, count):
+    def repeat(self, text, count, chunked):
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(text) * count))
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", str(len(text) * count))
         self.end_headers()
         per_block = max(1, (1 << 20) // max(1, len(text)))
         while count > 0:
             n = min(count, per_block)
-            self.wfile.write(text * n)
+            block = text * n
+            if chunked:
+                block = b"%x\r\n" % len(block) + block + b"\r\n"
+            self.wfile.write(block)
             count -= n
+        if chunked:
+            self.wfile.write(b"0\r\n\r\n")
 
     def answer_status(self, code):
         body = ("<html><body>status %d</body></html>\n" % code).encode()

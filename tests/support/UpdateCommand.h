@@ -8,6 +8,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +35,7 @@ struct Finished {
   int exitStatus = -1;  // 128 + n when ended by signal n
   std::string out;
   std::string err;
+  long peakKilobytes = 0;  // the most resident memory the process had
 };
 
 // Where the command's standard output goes.
@@ -124,8 +126,10 @@ class Command final {
     if (outOpen_ || errOpen_) {
       kill(pid_, SIGKILL);
     }
-    waitpid(pid_, &status, 0);
+    rusage usage{};
+    wait4(pid_, &status, 0, &usage);
     pid_ = -1;
+    finished.peakKilobytes = usage.ru_maxrss;
     finished.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     finished.out = out_;
     finished.err = err_;

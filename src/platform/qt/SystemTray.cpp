@@ -26,8 +26,9 @@ TrayPress TrayPressFrom(QSystemTrayIcon::ActivationReason reason) {
   return TrayPress::kOther;
 }
 
-SystemTray::SystemTray(const QIcon& icon, const QString& toolTip) {
-  icon_.setIcon(icon);
+SystemTray::SystemTray(const QIcon& icon, const QIcon& warningIcon, const QString& toolTip)
+    : usual_(icon), warning_(warningIcon) {
+  icon_.setIcon(usual_);
   icon_.setToolTip(toolTip);
   // Queued: the handler may hide the icon, which must not happen while Qt is still inside
   // its own handling of the press that activated it.
@@ -55,6 +56,10 @@ void SystemTray::HideIcon() {
 
 void SystemTray::OnPress(PressHandler handler) {
   handler_ = std::move(handler);
+}
+
+void SystemTray::SetWarning(bool warning) {
+  icon_.setIcon(warning ? warning_ : usual_);
 }
 
 void SystemTray::SetToolTip(std::string_view text) {

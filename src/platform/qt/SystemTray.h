@@ -14,7 +14,7 @@ TrayPress TrayPressFrom(QSystemTrayIcon::ActivationReason reason);
 // The notification area through QSystemTrayIcon, with no context menu.
 class SystemTray final : public Tray {
  public:
-  SystemTray(const QIcon& icon, const QString& toolTip);
+  SystemTray(const QIcon& icon, const QIcon& warningIcon, const QString& toolTip);
   SystemTray(const SystemTray&) = delete;
   SystemTray& operator=(const SystemTray&) = delete;
 
@@ -22,10 +22,13 @@ class SystemTray final : public Tray {
   void ShowIcon() override;
   void HideIcon() override;
   void OnPress(PressHandler handler) override;
+  void SetWarning(bool warning) override;
   void SetToolTip(std::string_view text) override;
   void ShowMessage(std::string_view title, std::string_view text) override;
 
  private:
+  QIcon usual_;
+  QIcon warning_;
   QSystemTrayIcon icon_;
   PressHandler handler_;
 };

@@ -26,6 +26,8 @@ class Tray {
   virtual void HideIcon() = 0;
   // `handler` receives every press on the icon from now on.
   virtual void OnPress(PressHandler handler) = 0;
+  // The icon's warning variant, or its usual look.
+  virtual void SetWarning(bool warning) = 0;
   // The text shown while the pointer rests on the icon (UTF-8).
   virtual void SetToolTip(std::string_view text) = 0;
   // A balloon or notification from the icon, if the desktop shows them (UTF-8).
