@@ -403,7 +403,8 @@ TEST_F(PalisorUpdate, StopSignalWhileTheServerWithholdsAReplyEndsTheRunAtOnce) {
   }
 }
 
-TEST_F(PalisorUpdate, ASecondRunInTheSameFolderFailsAtOnceUntilTheFirstEnds) {
+// A timed run that overlaps another skips its turn: no failure for cron or systemd.
+TEST_F(PalisorUpdate, ASecondRunInTheSameFolderSkipsAtOnceUntilTheFirstEnds) {
   lists.Write("c1.txt", "192.0.2.1\n");
   WriteSettings(FtpSection(false) + "[URL]\nURL1=" + http.Url("/stall") + "\n");
   Command first(work.path(), {});
@@ -412,11 +413,12 @@ TEST_F(PalisorUpdate, ASecondRunInTheSameFolderFailsAtOnceUntilTheFirstEnds) {
   const auto start = std::chrono::steady_clock::now();
   const Finished second = RunIn(work.path());
   EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(20)) << "it must not wait";
-  EXPECT_EQ(second.exitStatus, 1);
+  const std::string busy = "another update is running in " + fs::canonical(work.path()).string();
+  EXPECT_EQ(second.exitStatus, 75);
   EXPECT_EQ(second.out, "");
-  EXPECT_NE(second.err.find("another update is running in " + fs::canonical(work.path()).string()),
-            std::string::npos)
-      << second.err;
+  EXPECT_EQ(second.err, "palisor-update: skipped: " + busy + "\n");
+  const std::string log = ReadBytes(work / "palisor.log");
+  EXPECT_NE(log.find("  skipped  stage: -  reason: " + busy + "  "), std::string::npos) << log;
 
   // The kernel releases the lock of a run that dies; the next run takes it over.
   first.Signal(SIGKILL);
@@ -425,6 +427,65 @@ TEST_F(PalisorUpdate, ASecondRunInTheSameFolderFailsAtOnceUntilTheFirstEnds) {
   const Finished third = RunIn(work.path());
   EXPECT_EQ(third.exitStatus, 0) << third.err;
   EXPECT_EQ(Output(), "deny from 192.0.2.1\n");
+}
+
+// What is still to fill in fails the run before any download, naming the dialog field and
+// the key.
+TEST_F(PalisorUpdate, SettingsStillToFillSayWhereToFillThemIn) {
+  lists.Write("jp.txt", "allow from 192.0.2.0/24\n");
+  const std::string japan = "[CNT]\nIPG_JP=1\nIPG_JP_URL1=" + ListUrl("jp.txt") + "\n";
+  struct Case {
+    const char* name;
+    std::string settings;
+    std::string out;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"the default Anonymous list", FtpSection(false) + japan, "",
+       "the Anonymous list has no address yet: set it in 設定 → リスト設定 (URL1 in palisor.ini)"},
+      {"a country's deny list", FtpSection(false) + "[URL]\nMODE1=0\n[CNT]\nIPG_CN=2\n", "",
+       "the China list has no address yet: set it in 設定 → リスト設定 (IPG_CN_URL2 in "
+       "palisor.ini)"},
+      {"the placeholder host written by hand",
+       FtpSection(false) + "[URL]\nMODE1=0\nMODE3=1\nURL3= HTTPS://u@Lists.Palisor.Example:81/x\n",
+       "", "the Squid list has no address yet"},
+      {"no server with uploading on", "[FTP]\nFTPSW=1\n[URL]\nMODE1=0\n" + japan,
+       Join({kJapan, kAnalysing, kSending}),
+       "failed: no server is set: fill in 設定 → FTPサーバ (SVNAME in palisor.ini)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteSettings(c.settings);
+    const Finished run = RunIn(work.path());
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+  }
+}
+
+// --init writes the three sample files, the settings readable by their owner only, and writes
+// none of them when any one exists.
+TEST_F(PalisorUpdate, InitWritesTheSampleFilesButNeverOverAFile) {
+  const std::set<std::string> samples = {"add2htaccess.txt", "add2htaccess2.txt", "palisor.ini"};
+  const Finished init = RunIn(work.path(), {"--init"});
+  EXPECT_EQ(init.exitStatus, 0) << init.err;
+  EXPECT_EQ(init.err, "");
+  EXPECT_EQ(Listing(work.path()), samples);
+  EXPECT_EQ(fs::status(work / "palisor.ini").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  for (const std::string& taken : samples) {
+    SCOPED_TRACE(taken);
+    ScratchDir folder;
+    folder.Write(taken, "mine\n");
+    const Finished again = RunIn(folder.path(), {"--init"});
+    EXPECT_EQ(again.exitStatus, 1);
+    EXPECT_EQ(again.err, "palisor-update: " + taken + " already exists in " +
+                             fs::canonical(folder.path()).string() +
+                             "; --init writes over no file, so none was written\n");
+    EXPECT_EQ(Listing(folder.path()), std::set<std::string>{taken});
+    EXPECT_EQ(ReadBytes(folder / taken), "mine\n");
+  }
 }
 
 TEST_F(PalisorUpdate, HelpAndVersionAnswerWithoutRunning) {
