@@ -23,13 +23,14 @@
 #include "update/FtpUpload.h"
 #include "update/RunLog.h"
 #include "update/RunUpdate.h"
+#include "update/SampleFiles.h"
 
 namespace {
 
 constexpr std::string_view kProgram = "palisor-update";
 
 constexpr std::string_view kUsage =
-    "Usage: palisor-update [--dry-run | --history | --restore [N]] [--dir DIR]\n"
+    "Usage: palisor-update [--dry-run | --history | --restore [N] | --init] [--dir DIR]\n"
     "       palisor-update -h|--help | --version\n"
     "\n"
     "Makes one Palisor update run in the current folder (or DIR): reads palisor.ini,\n"
@@ -56,6 +57,7 @@ constexpr std::string_view kExitStatus =
     "  1    the run ended early on a failure, or DIR could not be made the working folder;\n"
     "       the reason is printed to standard error; with --dry-run, a run would fail\n"
     "  2    usage error\n"
+    "  75   skipped: another update was running in the folder; the next one does the work\n"
     "  130  interrupted (143 for SIGTERM, 129 for SIGHUP); the run is abandoned cleanly\n";
 
 void WriteOut(std::string_view text) {
@@ -73,7 +75,7 @@ void WarnWhenSettingsMissing() {
   std::error_code error;
   if (!std::filesystem::exists(palisor::NativePath(palisor::kSettingsFile), error)) {
     WriteError("no palisor.ini in " + std::filesystem::current_path(error).string() +
-               "; using the default settings");
+               "; using the default settings (palisor-update --init writes a commented one)");
   }
 }
 
@@ -101,14 +103,14 @@ int ListHistory(const palisor::Settings& settings) {
 // What the user wants of this start: a run, a look before going live, the history listed or
 // a version put back.
 struct Request {
-  enum class Kind { kRun, kDryRun, kHistory, kRestore } kind = Kind::kRun;
+  enum class Kind { kRun, kDryRun, kHistory, kRestore, kInit } kind = Kind::kRun;
   std::size_t version = 1;
 };
 
 std::optional<Request> RequestOf(const palisor::OwnOptions& options) {
   Request request;
   if (options.given.size() > 1) {
-    WriteError("--dry-run, --history and --restore go alone, one at a time");
+    WriteError("--dry-run, --history, --restore and --init go alone, one at a time");
     return std::nullopt;
   }
   if (options.given.empty()) {
@@ -131,7 +133,9 @@ std::optional<Request> RequestOf(const palisor::OwnOptions& options) {
     WriteError(given.name + " takes no value");
     return std::nullopt;
   }
-  request.kind = given.name == "--history" ? Request::Kind::kHistory : Request::Kind::kDryRun;
+  request.kind = given.name == "--history" ? Request::Kind::kHistory
+                 : given.name == "--init"  ? Request::Kind::kInit
+                                           : Request::Kind::kDryRun;
   return request;
 }
 
@@ -172,6 +176,10 @@ int RunOnce(const Request& request) {
   for (const auto& skipped : report.skipped) {
     WriteError(palisor::DescribeSkipped(skipped));
   }
+  if (report.anotherRunning) {
+    WriteError("skipped: " + palisor::RunReason(report));
+    return palisor::kExitTempFail;
+  }
   if (report.outcome != palisor::Outcome::kOk) {
     WriteError(palisor::RunReason(report));
   }
@@ -192,14 +200,18 @@ int RunOnce(const Request& request) {
 
 int main(int argc, char** argv) {
   palisor::KeepOutOfCoreDumps();
-  palisor::OwnOptions own{{"--dry-run", "--history", "--restore"}, {}};
+  palisor::OwnOptions own{{"--dry-run", "--history", "--restore", "--init"}, {}};
+  const std::string help = std::string(kUsage) + std::string(palisor::kInitOptionHelp);
   if (const auto exitCode =
-          palisor::TakeCommandLine(kProgram, argc, argv, kUsage, kExitStatus, &own)) {
+          palisor::TakeCommandLine(kProgram, argc, argv, help, kExitStatus, &own)) {
     return *exitCode;
   }
   const std::optional<Request> request = RequestOf(own);
   if (!request) {
     return palisor::kExitUsage;
+  }
+  if (request->kind == Request::Kind::kInit) {
+    return palisor::InitWorkingFolder(kProgram);
   }
   return RunOnce(*request);
 }

@@ -11,6 +11,8 @@ namespace palisor {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// sysexits' EX_TEMPFAIL: nothing went wrong, the work is for a later start.
+inline constexpr int kExitTempFail = 75;
 inline constexpr int kExitSignalBase = 128;  // the shell's convention for "ended by signal n"
 
 // The options both programs take: [-h|--help] [--version] [--dir DIR].

@@ -9,17 +9,10 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "settings/NumberRule.h"
+#include "settings/SettingKeys.h"
 
 namespace palisor {
 namespace {
-
-// Every default list lives in one directory of one host under the reserved .example domain,
-// so a default can never reach a real server by accident; only the file names are fixed.
-constexpr std::string_view kDefaultListDirectory = "http://lists.palisor.example/proxy/";
-
-std::string DefaultList(std::string_view fileName) {
-  return std::string(kDefaultListDirectory) + std::string(fileName);
-}
 
 // A text that holds nothing but spaces is no text at all.
 std::string EmptyIfBlank(std::string text) {
@@ -35,15 +28,17 @@ class KeyReader final {
                    std::string_view fallback) const {
     return snapshot_.Get(section, key, fallback);
   }
+  std::string Text(const SettingKey& key) const {
+    return Text(key.section, key.name, key.fallback);
+  }
   bool Flag(std::string_view section, std::string_view key, std::string_view fallback) const {
     return ReadFlag(Text(section, key, fallback));
   }
-  std::int32_t Int32(std::string_view section, std::string_view key,
-                     std::string_view fallback) const {
-    return ReadInt32(Text(section, key, fallback));
-  }
-  std::optional<std::int32_t> OptionalInt32(std::string_view section, std::string_view key) const {
-    if (const auto text = snapshot_.Find(section, key)) {
+  bool Flag(const SettingKey& key) const { return Flag(key.section, key.name, key.fallback); }
+  std::int32_t Int32(const SettingKey& key) const { return ReadInt32(Text(key)); }
+  // Absent or blank: none.
+  std::optional<std::int32_t> OptionalInt32(const SettingKey& key) const {
+    if (const auto text = snapshot_.Find(key.section, key.name); text && !IsBlank(*text)) {
       return ReadInt32(*text);
     }
     return std::nullopt;
@@ -61,9 +56,10 @@ ListSettings ListSettingsFrom(const KeyReader& read, const ListSource& source) {
   const std::string_view section = SectionOf(source);
   const std::string defaultMode = std::to_string(source.defaultMode);
   ListSettings list;
-  list.url = read.Text(section, source.urlKey, DefaultList(source.defaultFile));
+  list.url = read.Text(section, source.urlKey, DefaultListAddress(source.defaultFile));
   if (source.group == ListGroup::kCountry) {
-    list.denyUrl = read.Text(section, source.denyUrlKey, DefaultList(source.defaultDenyFile));
+    list.denyUrl =
+        read.Text(section, source.denyUrlKey, DefaultListAddress(source.defaultDenyFile));
     list.mode = read.Int16(section, source.modeKey, defaultMode);
   } else {
     list.mode = read.Flag(section, source.modeKey, defaultMode) ? 1 : 0;
@@ -71,7 +67,32 @@ ListSettings ListSettingsFrom(const KeyReader& read, const ListSource& source) {
   return list;
 }
 
+// Every default list lives in one directory of one host under the reserved .example domain,
+// so a default can never reach a real server by accident; only the file names are fixed.
+constexpr std::string_view kPlaceholderHost = "lists.palisor.example";
+constexpr std::string_view kDefaultListDirectory = "http://lists.palisor.example/proxy/";
+
+// The host of "scheme://user@host:port/path", as written.
+std::string_view HostOf(std::string_view address) {
+  const std::size_t scheme = address.find("://");
+  std::string_view rest = scheme == std::string_view::npos ? address : address.substr(scheme + 3);
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) {
+    rest.remove_prefix(at + 1);
+  }
+  return rest.substr(0, rest.find(':'));
+}
+
 }  // namespace
+
+std::string DefaultListAddress(std::string_view fileName) {
+  return std::string(kDefaultListDirectory) + std::string(fileName);
+}
+
+bool IsPlaceholderAddress(std::string_view address) {
+  const std::string_view host = HostOf(TrimSpaces(address));
+  return host.size() == kPlaceholderHost.size() && StartsWithNoCase(host, kPlaceholderHost);
+}
 
 std::string ReadIniValue(std::string_view section, std::string_view key, std::string_view file,
                          std::string_view fallback) {
@@ -95,37 +116,37 @@ Settings SettingsFrom(const IniSnapshot& file) {
   const KeyReader read(file);
   Settings s;
 
-  s.SVNAME = read.Text("FTP", "SVNAME", "");
-  s.SVUSER = read.Text("FTP", "SVUSER", "");
-  s.SVPSWD = read.Text("FTP", "SVPSWD", "");
-  s.SVPATH = read.Text("FTP", "SVPATH", "");
-  s.SVFILE = read.Text("FTP", "SVFILE", ".htaccess");
-  s.LCFILE = read.Text("FTP", "LCFILE", ".\\htaccess.txt");
-  s.CHECKURL = read.Text("FTP", "CHECKURL", "");
-  s.CAFILE = read.Text("FTP", "CAFILE", "");
-  s.OTHERLINES = ReadOtherLines(read.Text("FTP", "OTHERLINES", ""));
+  s.SVNAME = read.Text(keys::SVNAME);
+  s.SVUSER = read.Text(keys::SVUSER);
+  s.SVPSWD = read.Text(keys::SVPSWD);
+  s.SVPATH = read.Text(keys::SVPATH);
+  s.SVFILE = read.Text(keys::SVFILE);
+  s.LCFILE = read.Text(keys::LCFILE);
+  s.CHECKURL = read.Text(keys::CHECKURL);
+  s.CAFILE = read.Text(keys::CAFILE);
+  s.OTHERLINES = ReadOtherLines(read.Text(keys::OTHERLINES));
 
   // The space joins CHARBF to the address; a CHARBF of spaces only means no text at all.
-  s.CHARBF = EmptyIfBlank(read.Text("EDIT", "CHARBF", "deny from") + " ");
-  s.CHARAF = EmptyIfBlank(read.Text("EDIT", "CHARAF", ""));
+  s.CHARBF = EmptyIfBlank(read.Text(keys::CHARBF) + " ");
+  s.CHARAF = EmptyIfBlank(read.Text(keys::CHARAF));
 
-  s.FTPSW = read.Flag("FTP", "FTPSW", "1");
-  s.SPC_PREV = read.Flag("ETC", "SPC_PREV", "0");
-  s.SPC_NEXT = read.Flag("ETC", "SPC_NEXT", "0");
+  s.FTPSW = read.Flag(keys::FTPSW);
+  s.SPC_PREV = read.Flag(keys::SPC_PREV);
+  s.SPC_NEXT = read.Flag(keys::SPC_NEXT);
 
-  s.LINESEP = DecodeLineSeparator(read.Text("EDIT", "LINESEP", "\\n"));
+  s.LINESEP = DecodeLineSeparator(read.Text(keys::LINESEP));
 
-  if (const auto perLine = read.OptionalInt32("EDIT", "PERLINE")) {
+  if (const auto perLine = read.OptionalInt32(keys::PERLINE)) {
     s.PERLINE = std::clamp(*perLine, kPerLineMin, kPerLineMax);
   }
-  s.MERGE = read.Flag("EDIT", "MERGE", "0");
+  s.MERGE = read.Flag(keys::MERGE);
 
-  s.LISTMAX = std::max(read.Int32("URL", "LISTMAX", "9999"), std::int32_t{1});
-  s.MASK = read.Int32("URL", "MASK", "32");
+  s.LISTMAX = std::max(read.Int32(keys::LISTMAX), std::int32_t{1});
+  s.MASK = read.Int32(keys::MASK);
   if (s.MASK < 16 || s.MASK > 32) {
     s.MASK = 32;
   }
-  s.TMINT = std::clamp(read.Int32("ETC", "TMINT", "3600"), std::int32_t{60}, std::int32_t{32767});
+  s.TMINT = std::clamp(read.Int32(keys::TMINT), std::int32_t{60}, std::int32_t{32767});
 
   for (std::size_t row = 0; row < kListCount; ++row) {
     s.lists[row] = ListSettingsFrom(read, kListSources[row]);

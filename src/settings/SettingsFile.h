@@ -15,6 +15,12 @@ std::string ReadIniValue(std::string_view section, std::string_view key, std::st
 // Decodes a LINESEP code ("\n", "\N", "\t", "\,", "\|", empty) into the separator itself.
 std::string DecodeLineSeparator(std::string_view code);
 
+// A default list's address: the placeholder list folder and `fileName`.
+std::string DefaultListAddress(std::string_view fileName);
+
+// Whether `address` is still on the placeholder host of the default lists, which no list is on.
+bool IsPlaceholderAddress(std::string_view address);
+
 // The settings a settings file holds, with every default, conversion and clamp.
 Settings SettingsFrom(const IniSnapshot& file);
 

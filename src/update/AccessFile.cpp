@@ -11,6 +11,7 @@
 #include "platform/LineReader.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "settings/SettingKeys.h"
 #include "update/ListLines.h"
 #include "update/Networks.h"
 
@@ -124,7 +125,8 @@ class Generation final {
       warnings.push_back(
           "PERLINE=1 with the Require form: Apache's time for every request grows with the "
           "square of the line count (measured: 10,000 lines 120 ms a request, 550 times a site "
-          "without the file); PERLINE=100 puts 100 addresses on a line");
+          "without the file); 100 in " +
+          WhereToSet(keys::PERLINE) + " puts 100 addresses on a line");
     }
     return warnings;
   }
@@ -170,7 +172,7 @@ class Generation final {
       text += separator + ("list " + list);
       separator = ", ";
     }
-    return text + " were left out";
+    return text + " were left out; raise it in " + WhereToSet(keys::LISTMAX);
   }
 
   // Copies a user file line by line; a file that cannot be opened is left out silently.
@@ -224,11 +226,13 @@ class Generation final {
     if (settings_.CHARAF.ends_with('\\')) {
       return StageResult::Failed(
           "CHARAF ends in a backslash, which makes Apache join every address line with the "
-          "next");
+          "next; mend it in " +
+          WhereToSet(keys::CHARAF));
     }
     if (!meter_.Fits(settings_.CHARBF.size() + kShortestAddress + settings_.CHARAF.size())) {
       return StageResult::Failed("CHARBF and CHARAF leave no room for an address within " +
-                                 LineLimitText());
+                                 LineLimitText() + "; shorten them in " +
+                                 WhereToSet(keys::CHARBF.field, "CHARBF and CHARAF"));
     }
     return StageResult::Ok();
   }

@@ -1,5 +1,6 @@
 #include "update/DryRun.h"
 
+#include "settings/SettingKeys.h"
 #include "update/ListLines.h"
 #include "update/LiveFile.h"
 #include "update/RunLog.h"
@@ -22,9 +23,8 @@ void AddChanges(std::vector<std::string>& lines, const char* what, std::size_t c
 std::string WhatWouldGo(const PublishPreview& upload) {
   if (upload.composed.mustAsk) {
     return "would upload: nothing; the live file holds " +
-           CountOfLines(upload.composed.ownerLines.size()) +
-           " of the site owner's own, and OTHERLINES does not say whether to keep or replace "
-           "them";
+           CountOfLines(upload.composed.ownerLines.size()) + " of the site owner's own, and " +
+           WhereToSet(keys::OTHERLINES) + " does not say whether to keep or replace them";
   }
   if (upload.live && *upload.live == upload.composed.bytes) {
     return "would upload: nothing; the live file is unchanged";
@@ -44,7 +44,8 @@ std::vector<std::string> DescribePreview(const RunReport& report, const Preview&
   lines.push_back("preview: " + preview.file.string() + " (" +
                   CountOfLines(SplitLines(preview.generated).size()) + ")");
   if (!preview.upload) {
-    lines.emplace_back("uploading is off (FTPSW): nothing would be uploaded");
+    lines.push_back("uploading is off in " + WhereToSet(keys::FTPSW) +
+                    ": nothing would be uploaded");
     return lines;
   }
   const PublishPreview& upload = *preview.upload;
@@ -62,8 +63,9 @@ std::vector<std::string> DescribePreview(const RunReport& report, const Preview&
       upload.composed.ownerLines.empty()
           ? "lines of the site owner's own: none"
           : "lines of the site owner's own: " + std::to_string(upload.composed.ownerLines.size()) +
-                (upload.composed.mustAsk ? ", so OTHERLINES would be asked"
-                                         : ", kept by OTHERLINES"));
+                (upload.composed.mustAsk
+                     ? ", so a run would ask, as " + WhereToSet(keys::OTHERLINES) + " is not set"
+                     : ", kept as " + WhereToSet(keys::OTHERLINES) + " says"));
   lines.push_back(WhatWouldGo(upload));
   return lines;
 }

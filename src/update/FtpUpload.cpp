@@ -12,6 +12,7 @@
 
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "settings/SettingKeys.h"
 #include "update/AccessFile.h"
 
 namespace palisor {
@@ -114,8 +115,9 @@ Result<UploadTarget> TargetOf(const Settings& settings, std::vector<std::string>
   using Target = Result<UploadTarget>;
   if (!ApacheReadsLines(settings.LINESEP)) {
     return Target::Failed(
-        "not uploaded: LINESEP puts no line end between the lines, and Apache would read the "
-        "whole file as one line");
+        "not uploaded: the line separator puts no line end between the lines, and Apache would "
+        "read the whole file as one line; set \\n or \\N in " +
+        WhereToSet(keys::LINESEP));
   }
   const std::string serverName = Trimmed(settings.SVNAME);
   const std::optional<ServerAddress> server = ParseServerName(serverName);
@@ -128,12 +130,18 @@ Result<UploadTarget> TargetOf(const Settings& settings, std::vector<std::string>
   publication.lineEnd = LineEndOf(settings.LINESEP);
   const std::string failed =
       "upload of " + publication.source + " to " + publication.where + " failed: ";
+  if (serverName.empty()) {
+    return Target::Failed(failed + "no server is set: fill in " + WhereToSet(keys::SVNAME) +
+                          ", or turn uploading off in " + WhereToSet(keys::FTPSW));
+  }
   if (!server) {
     return Target::Failed(failed + "\"" + WithoutCredentials(serverName) +
-                          "\" is not a usable server name");
+                          "\" is not a usable server name; mend it in " + WhereToSet(keys::SVNAME));
   }
   if (publication.target.name.empty() || !IsSafeInCommands(remotePath)) {
-    return Target::Failed(failed + "the file name on the server is empty or holds a line break");
+    return Target::Failed(
+        failed + "the file name on the server is empty or holds a line break; mend it in " +
+        WhereToSet(keys::SVFILE));
   }
   if (server->protocol == ServerProtocol::kFtp) {
     warnings.push_back(kClearTextWarning);

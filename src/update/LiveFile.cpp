@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "platform/Text.h"
+#include "settings/SettingKeys.h"
 
 namespace palisor {
 namespace {
@@ -143,8 +144,8 @@ Result<Composed> ComposeUpload(const std::optional<std::string>& live,
       if (block.broken) {
         return Result<Composed>::Failed(
             "the live file has a line \"" + std::string(kBlockBegin) + "\" without a line \"" +
-            std::string(kBlockEnd) +
-            "\" after it: mend it on the server, or set OTHERLINES=replace");
+            std::string(kBlockEnd) + "\" after it: mend it on the server, or choose replace in " +
+            WhereToSet(keys::OTHERLINES));
       }
       composed.bytes = BlockHolding(generated, lineEnd);
       if (block.found) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "settings/SettingKeys.h"
 #include "update/ListLines.h"
 
 namespace palisor {
@@ -153,8 +154,9 @@ class Publisher final {
     }
     reason += lines.size() > kOwnerLinesShown ? ", ...)" : ")";
     return reason + "; nothing was sent, and the file is kept as " + done_.keptAs.string() +
-           ". Set OTHERLINES in [FTP] of palisor.ini to keep (Palisor then writes only between \"" +
-           std::string(kBlockBegin) + "\" and \"" + std::string(kBlockEnd) +
+           ". Choose in " + WhereToSet(keys::OTHERLINES) +
+           ": keep (Palisor then writes only between \"" + std::string(kBlockBegin) + "\" and \"" +
+           std::string(kBlockEnd) +
            "\" and leaves the rest) or to replace (the whole file is replaced)";
   }
 

@@ -59,7 +59,7 @@ std::string_view OutcomeName(const RunReport& report) {
     case Outcome::kOk:
       return report.nothingToDo ? "nothing to do" : "ok";
     case Outcome::kFailed:
-      return "failed";
+      return report.anotherRunning ? "skipped" : "failed";
     case Outcome::kAbandoned:
       break;
   }

@@ -16,7 +16,7 @@ inline constexpr const char* kRunLogFile = "palisor.log";
 // Past this size the oldest half of the log is dropped before the next line goes in.
 inline constexpr std::uintmax_t kRunLogLimit = std::uintmax_t{1} << 20;
 
-// "ok", "nothing to do", "failed" or "abandoned".
+// "ok", "nothing to do", "failed", "skipped" (another run held the folder) or "abandoned".
 std::string_view OutcomeName(const RunReport& report);
 
 // Why the run did not end well, on one line: the text palisor-update prints on standard

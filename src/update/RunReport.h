@@ -57,6 +57,8 @@ struct RunReport {
   std::optional<StageReached> stage;
   // Every list was off or empty: nothing was written or sent.
   bool nothingToDo = false;
+  // Another run held the folder, so this one failed before doing anything: it skipped its turn.
+  bool anotherRunning = false;
   // The access file was replaced, so a run abandoned later no longer left it as it was.
   bool outputWritten = false;
   // The site's file already held what this run wrote: nothing was sent.

@@ -11,6 +11,8 @@
 #include "platform/Paths.h"
 #include "platform/ServerAddress.h"
 #include "platform/Text.h"
+#include "settings/SettingKeys.h"
+#include "settings/SettingsFile.h"
 #include "update/AccessFile.h"
 #include "update/FtpUpload.h"
 #include "update/ListDownload.h"
@@ -129,9 +131,24 @@ void Keep(DownloadedList& list, ListGroup group, const Settings& settings, Downl
   downloads.held += list.text.size();
 }
 
+// A list still on the placeholder host of the defaults is not looked up: it was never set.
+RunReport CheckAddressesSet(const Settings& settings) {
+  for (std::size_t row = 0; row < kListSources.size(); ++row) {
+    const ListSource& list = kListSources[row];
+    if (ListEnabled(settings, row) && IsPlaceholderAddress(ListAddress(settings, row))) {
+      return Failed("the " + std::string(list.name) + " list has no address yet: set it in " +
+                    WhereToSet(kListDialogField, AddressKeyOf(list, settings.lists[row].mode)));
+    }
+  }
+  return {};
+}
+
 // Fetches every enabled list in table order into its group. Settings are refreshed as each
 // list comes up, so a change confirmed meanwhile applies to the lists still to come.
 RunReport DownloadLists(Settings& settings, Run& run, Transfer& transfer, Downloads& downloads) {
+  if (RunReport unset = CheckAddressesSet(settings); unset.outcome != Outcome::kOk) {
+    return unset;
+  }
   for (std::size_t row = 0; row < kListSources.size(); ++row) {
     const ListSource& list = kListSources[row];
     TakeConfirmedSettings(settings, run, transfer);
@@ -141,7 +158,8 @@ RunReport DownloadLists(Settings& settings, Run& run, Transfer& transfer, Downlo
       if (list.group == ListGroup::kCountry) {
         if (mode != kModeAllow && mode != kModeDeny) {
           return Failed("the " + std::string(list.name) + " list cannot be chosen: country mode " +
-                        std::to_string(mode) + " is not 0, 1 or 2");
+                        std::to_string(mode) + " is not 0, 1 or 2; choose in " +
+                        WhereToSet(kCountryModeField, list.modeKey));
         }
       }
       const std::string address = ListAddress(settings, row);
@@ -185,15 +203,17 @@ RunReport Keeping(RunReport ended, RunReport& sofar) {
 }
 
 // Held for the whole run, so that two runs in one folder (two windows, a window and a
-// scheduled palisor-update) never write the same files at once.
-std::optional<LockFile> TakeRunLock(std::string& error) {
+// scheduled palisor-update) never write the same files at once. Without it, `refused` says why.
+std::optional<LockFile> TakeRunLock(RunReport& refused) {
   const std::filesystem::path folder = std::filesystem::current_path();
   bool busy = false;
+  std::string error;
   std::optional<LockFile> lock = LockFile::TryTake(folder / kRunLockFile, busy, error);
   if (busy) {
-    error = "another update is running in " + folder.string();
+    refused = Failed("another update is running in " + folder.string());
+    refused.anotherRunning = true;
   } else if (!lock) {
-    error = "the run lock cannot be taken: " + error;
+    refused = Failed("the run lock cannot be taken: " + error);
   }
   return lock;
 }
@@ -300,10 +320,10 @@ RunReport RunInFolder(Settings& settings, Run& run, Transfer& transfer) {
   if (run.options().preview != nullptr) {
     return RunStages(settings, run, transfer);
   }
-  std::string lockError;
-  const std::optional<LockFile> runLock = TakeRunLock(lockError);
+  RunReport refused;
+  const std::optional<LockFile> runLock = TakeRunLock(refused);
   if (!runLock) {
-    return Failed(std::move(lockError));
+    return refused;
   }
   AtomicFile::RemoveLeftovers(OutputFile(settings));
   const std::optional<std::string> exposed = PasswordExposed(settings);
@@ -334,10 +354,10 @@ RunReport RestoreKept(const Settings& settings, std::size_t number, RunEvents& e
     if (std::string unsafe = WhyUnsafeWorkingFolder(); !unsafe.empty()) {
       return Failed(std::move(unsafe));
     }
-    std::string lockError;
-    const std::optional<LockFile> runLock = TakeRunLock(lockError);
+    RunReport refused;
+    const std::optional<LockFile> runLock = TakeRunLock(refused);
     if (!runLock) {
-      return Failed(std::move(lockError));
+      return refused;
     }
     Result<KeptVersion> version = KeptVersionOf(settings, number);
     if (!version.ok()) {

@@ -7,6 +7,7 @@
 
 #include "settings/SettingsFile.h"
 #include "support/ScratchWorkingDir.h"
+#include "update/SampleFiles.h"
 
 namespace palisor {
 namespace {
@@ -169,10 +170,11 @@ TEST(LoadSettings, NumbersMeetTheirClamps) {
   for (const auto& c : listmax) {
     EXPECT_EQ(LoadFrom("[URL]\n" + std::string(c.line) + "\n").LISTMAX, c.expected) << c.line;
   }
-  // Absent, PERLINE follows the form of CHARBF; present, it is obeyed within 1 ... 500.
+  // Absent or blank, PERLINE follows the form of CHARBF; present, it is obeyed within 1 ... 500.
   const std::vector<ValueCase> perLine = {
       {"", 1},
       {"CHARBF=  require\tnot ip", 100},
+      {"CHARBF=Require not ip\nPERLINE= ", 100},
       {"CHARBF=Required from", 1},
       {"CHARBF=Require not ip\nPERLINE=1", 1},
       {"PERLINE=0", 1},
@@ -184,6 +186,14 @@ TEST(LoadSettings, NumbersMeetTheirClamps) {
   for (const auto& c : perLine) {
     EXPECT_EQ(PerLineFor(LoadFrom("[EDIT]\n" + std::string(c.line) + "\n")), c.expected) << c.line;
   }
+}
+
+// What --init writes reads back as the program's defaults, however the defaults change.
+TEST(LoadSettings, TheSampleFileLoadsAsTheDefaults) {
+  ScratchDir dir;
+  const WorkingDirectory inside(dir.path());
+  const Settings defaults = LoadSettings();
+  EXPECT_EQ(LoadFrom(SampleSettingsText()), defaults);
 }
 
 TEST(LoadSettings, FlagsAreOnForAnyNonZeroNumber) {

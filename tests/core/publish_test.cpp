@@ -220,7 +220,7 @@ TEST_F(PublishTest, RefusedOrImpossibleUploadsChangeNothingAndLogInOnce) {
        {"550", "/no/such/dir/.htaccess"}},
       {"unreachable server",
        [](Settings& s) { s.SVNAME = "127.0.0.1:" + std::to_string(test::UnusedPort()); }},
-      {"empty server name", [](Settings& s) { s.SVNAME = "   "; }, {"not a usable server name"}},
+      {"empty server name", [](Settings& s) { s.SVNAME = "   "; }, {"no server is set"}},
       {"server name with a path",
        [&server](Settings& s) { s.SVNAME = server.Address() + "/elsewhere"; },
        {"not a usable server name"}},

@@ -16,6 +16,7 @@
 #include "support/RecordingEvents.h"
 #include "support/ScratchWorkingDir.h"
 #include "update/AccessFile.h"
+#include "update/SampleFiles.h"
 
 namespace palisor {
 namespace {
@@ -130,6 +131,25 @@ class SaveSettingsTest : public ::testing::Test {
   const std::string file_ = (dir_ / "palisor.ini").string();
   Result<Settings> saved_;
 };
+
+// The sample file already holds every key a save writes: an edit changes its one line, and
+// every comment and the layout stay.
+TEST_F(SaveSettingsTest, ASaveOfTheSampleFileChangesOnlyTheEditedLine) {
+  const std::string sample = SampleSettingsText();
+  WriteFile(sample);
+  SettingsDialogInputs shown = UneditedInputs();
+  shown.text1 = shown.text3 = shown.text4 = shown.text2 = "";
+  SettingsDialogInputs edited = shown;
+  edited.text1 = "ftp.mysite.example";
+
+  ASSERT_TRUE(Save(edited, shown)) << saved_.error;
+
+  std::string expected = sample;
+  const std::string empty = "\nSVNAME=\n";
+  ASSERT_NE(expected.find(empty), std::string::npos);
+  expected.replace(expected.find(empty), empty.size(), "\nSVNAME=ftp.mysite.example\n");
+  EXPECT_EQ(FileBytes(), expected);
+}
 
 // What each box's text becomes in the file: numbers fall back or are clamped, names and
 // folders lose their blanks and one trailing slash, the prefix gains its joining space and the

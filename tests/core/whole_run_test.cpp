@@ -65,6 +65,7 @@ const std::string kPrevious = "deny from 192.0.2.250\n";  // the output of an ea
 const std::string kLive = "live\n";                       // the site's file before the run
 constexpr int kInterrupted = 128 + SIGINT;
 constexpr int kTerminated = 128 + SIGTERM;
+constexpr int kSkipped = 75;  // another run held the folder: no failure for cron or systemd
 constexpr const char* kFetchingJapan = "国別情報の取得中[日本]";
 constexpr const char* kFetchingChina = "国別情報の取得中[中国]";
 constexpr const char* kFetchingKorea = "国別情報の取得中[韓国]";
@@ -141,9 +142,10 @@ int ExitFor(Outcome outcome) {
 
 // How palisor.log tells a row's run: its outcome and its last stage.
 std::string LogLineOf(const Row& row) {
-  const char* outcome = row.exit == 0   ? (row.stages.empty() ? "nothing to do" : "ok")
-                        : row.exit == 1 ? "failed"
-                                        : "abandoned";
+  const char* outcome = row.exit == 0          ? (row.stages.empty() ? "nothing to do" : "ok")
+                        : row.exit == 1        ? "failed"
+                        : row.exit == kSkipped ? "skipped"
+                                               : "abandoned";
   return "  " + std::string(outcome) + "  stage: " + (row.stages.empty() ? "-" : row.stages.back());
 }
 
@@ -512,9 +514,9 @@ TEST_F(WholeRunTest, EachRunEndsAsItsRowSays) {
       {.name = "another run holds the folder, which has no settings file",
        .settingsFile = false,
        .holder = Holder::kRunning,
-       .exit = 1,
+       .exit = kSkipped,
        .said = {"no palisor.ini in " + folder + "; using the default settings",
-                "another update is running in " + folder}},
+                "palisor-update: skipped: another update is running in " + folder}},
       {.name = "a run killed while it held the folder; the reader of the output gone",
        .ftp = noUpload,
        .urls = ProxyList(1, one),

@@ -32,6 +32,7 @@ expected=$(LC_ALL=C sort << TREE
 .$prefix/share/icons/hicolor/scalable/apps/org.palisor.Palisor.svg
 .$prefix/share/man/man1/palisor-update.1.gz
 .$prefix/share/man/man1/palisor.1.gz
+.$prefix/share/man/man5/palisor.ini.5.gz
 .$prefix/share/systemd/user/palisor-update.service
 .$prefix/share/systemd/user/palisor-update.timer
 TREE
@@ -48,12 +49,12 @@ odd=$(find "$root" ! -type d \( -perm /022 -o \( -perm /111 ! -path "*/bin/*" \)
 
 desktop-file-validate "$prefix/share/applications/org.palisor.Palisor.desktop"
 
-for page in palisor palisor-update; do
-  file=$prefix/share/man/man1/$page.1.gz
+for page in palisor.1 palisor-update.1 palisor.ini.5; do
+  file=$prefix/share/man/man${page##*.}/$page.gz
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 > /dev/null)
-  [ -z "$warnings" ] || fail "man warns about $page.1: $warnings"
+  [ -z "$warnings" ] || fail "man warns about $page: $warnings"
   LC_ALL=C.UTF-8 man -E UTF-8 -l "$file" 2> /dev/null | grep -q "Palisor $version" ||
-    fail "$page.1 does not name version $version"
+    fail "$page does not name version $version"
 done
 
 for size in 16 32 48 64 128 256; do

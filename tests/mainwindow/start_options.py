@@ -6,7 +6,8 @@
 Without a display (or with one that is not there) it says so in one line naming
 palisor-update and exits 1; --help and --version need no display; a second window in one
 folder is refused while another folder (made by --dir) gets its own; a settings file of
-300 GB (sparse) does not stop the start.
+300 GB (sparse) does not stop the start; --init writes the sample files without a display,
+never over a file.
 """
 import os
 import re
@@ -92,6 +93,18 @@ def check_answers_without_display(palisor, scratch):
     check(sorted(os.listdir(scratch)) == [], "answering options left files behind")
 
 
+def check_init(palisor, scratch):
+    folder = scratch / "init"
+    made = run(palisor, ["--init", "--dir", str(folder)], environment(), scratch)
+    check(made.returncode == 0, f"--init: exit {made.returncode}: {made.stderr!r}")
+    check(sorted(os.listdir(folder)) == ["add2htaccess.txt", "add2htaccess2.txt", "palisor.ini"],
+          f"--init wrote {sorted(os.listdir(folder))}")
+    check(os.stat(folder / "palisor.ini").st_mode & 0o777 == 0o600, "palisor.ini is not 0600")
+    again = run(palisor, ["--init"], environment(), folder)
+    check(again.returncode == 1, f"a second --init: exit {again.returncode}")
+    one_line(again, r"palisor: palisor\.ini already exists in .*init; .*none was written")
+
+
 def check_one_window_per_folder(palisor, scratch):
     first_dir = scratch / "sites" / "first"
     first_dir.mkdir(parents=True)
@@ -119,6 +132,7 @@ def main():
         try:
             (scratch / "options").mkdir()
             check_answers_without_display(palisor, scratch / "options")
+            check_init(palisor, scratch)
             check_one_window_per_folder(palisor, scratch)
         except Failure as failure:
             print("FAILED:", failure, file=sys.stderr)

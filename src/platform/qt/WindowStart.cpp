@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/CommandLine.h"
+#include "update/SampleFiles.h"
 
 namespace palisor {
 namespace {
@@ -16,7 +17,7 @@ namespace {
 constexpr std::string_view kWindowLockFile = "palisor.window.lock";
 
 constexpr std::string_view kUsage =
-    "Usage: palisor [-h|--help] [--version] [--dir DIR]\n"
+    "Usage: palisor [-h|--help] [--version] [--init] [--dir DIR]\n"
     "\n"
     "Opens the Palisor window, which keeps the .htaccess of an Apache site up to date from\n"
     "published proxy and country lists. Palisor works in the current folder (or DIR); one\n"
@@ -87,7 +88,19 @@ WindowStart::WindowStart(int argc, char** argv) {
 WindowStart::~WindowStart() = default;
 
 std::optional<int> WindowStart::Prepare(int argc, char** argv) {
-  return TakeCommandLine("palisor", argc, argv, kUsage);
+  OwnOptions own{{"--init"}, {}};
+  const std::string usage = std::string(kUsage) + std::string(kInitOptionHelp);
+  if (const auto exitCode = TakeCommandLine("palisor", argc, argv, usage, {}, &own)) {
+    return exitCode;
+  }
+  if (own.given.empty()) {
+    return std::nullopt;
+  }
+  if (own.given.front().value) {
+    PrintLine("--init takes no value");
+    return kExitUsage;
+  }
+  return InitWorkingFolder("palisor");
 }
 
 std::optional<int> WindowStart::TakeWindowLock() {
