@@ -328,11 +328,11 @@ TEST_F(PublishTest, AServerThatWillNotRenameOverAFileGetsItInTwoSteps) {
 
 TEST_F(PublishTest, SftpHostKeysAreRecordedOncePerPortAndAChangedOneRefused) {
   test::WriteBytes(kKnownHostsFile, "# edited by hand, without a last line end");
-  int port = 0;
+  // The impostor takes the first server's port once it is gone.
+  const int port = test::UnusedSteadyPort();
   {
-    const test::SftpServer first(home.path(), kUser, kPassword, keys / "first");
+    const test::SftpServer first(home.path(), kUser, kPassword, keys / "first", port);
     const test::SftpServer neighbour(home.path(), kUser, kPassword, keys / "second");
-    port = first.port();
     const struct {
       const test::SftpServer& server;
       bool recorded;  // the run warns that the key is now recorded

@@ -10,7 +10,6 @@ then serves until killed.
 """
 
 import asyncio
-import errno
 import os
 import sys
 import warnings
@@ -39,8 +38,8 @@ def make_server_class(user, password):
     return PasswordServer
 
 
-async def listen(user, password, home, key, port):
-    return await asyncssh.create_server(
+async def serve(user, password, home, key, port):
+    server = await asyncssh.create_server(
         make_server_class(user, password),
         "127.0.0.1",
         port,
@@ -48,19 +47,6 @@ async def listen(user, password, home, key, port):
         sftp_factory=lambda channel: asyncssh.SFTPServer(channel, chroot=home),
         allow_scp=False,
     )
-
-
-async def serve(user, password, home, key, port):
-    # A port given is one a server that just ended held: its last connections, or a client
-    # elsewhere on the machine, may hold it a moment longer.
-    for attempt in range(50):
-        try:
-            server = await listen(user, password, home, key, port)
-            break
-        except OSError as error:
-            if port == 0 or error.errno != errno.EADDRINUSE or attempt == 49:
-                raise
-            await asyncio.sleep(0.1)
     print(server.sockets[0].getsockname()[1], flush=True)
     await asyncio.Future()
 

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -154,6 +155,25 @@ int UnusedPort() {
     throw SystemError("cannot find an unused port");
   }
   return ntohs(address.sin_port);
+}
+
+int UnusedSteadyPort() {
+  int lowest = 32768;
+  std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> lowest;
+  std::mt19937 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int port = 10000 + static_cast<int>(random() % static_cast<unsigned>(lowest - 10000));
+    const Fd socketFd(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (socketFd.get() >= 0 &&
+        bind(socketFd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      return port;
+    }
+  }
+  throw SystemError("cannot find an unused port below the ephemeral range");
 }
 
 ServerProcess::ServerProcess(const std::vector<std::string>& arguments) {

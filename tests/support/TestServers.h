@@ -42,6 +42,9 @@ std::string ReadBytes(const std::filesystem::path& file);
 
 // A port on 127.0.0.1 where nothing listens (bound, read and released), for "unreachable".
 int UnusedPort();
+// A port no one listens on, below the range the system hands out to connections: one a test
+// can free and bind again, which a connection elsewhere on the machine cannot take meanwhile.
+int UnusedSteadyPort();
 
 // One test server process: started with `arguments`, its port read from the first line it
 // prints.
