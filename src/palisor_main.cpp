@@ -10,7 +10,7 @@
 
 int main(int argc, char* argv[]) {
   palisor::KeepOutOfCoreDumps();
-  const palisor::WindowStart start(argc, argv);
+  palisor::WindowStart start(argc, argv);
   if (const auto exitCode = start.exitCode()) {
     return *exitCode;
   }
@@ -24,7 +24,9 @@ int main(int argc, char* argv[]) {
     return palisor::RunUpdate(settings, events, transfer, std::move(stop), options);
   });
   const palisor::StopSignals stopSignals([&form] { form.close(); });
+  start.OnSummoned([&form] { form.ShowAgain(); });
   form.show();
+  form.OpenSettingsWhenNoFile();
   const int exitCode = QApplication::exec();
   // As a shell reports a program a signal ended: 130 for SIGINT, 143 for SIGTERM.
   return stopSignals.received() != 0 ? 128 + stopSignals.received() : exitCode;

@@ -97,4 +97,12 @@ void SetTextColour(QWidget* control, const QColor& colour) {
   control->setPalette(palette);
 }
 
+QString FromBytes(const std::string& bytes) {
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QString& text) {
+  return text.toUtf8().toStdString();
+}
+
 }  // namespace palisor

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QString>
 #include <QWidget>
+#include <string>
 
 namespace palisor {
 
@@ -26,6 +27,10 @@ QFont ArialFont(double points, bool bold = false);
 void KeepCaptionsWhole(QWidget* window);
 
 void SetTextColour(QWidget* control, const QColor& colour);
+
+// The settings hold text as the file's bytes; the controls show it as UTF-8.
+QString FromBytes(const std::string& bytes);
+std::string ToBytes(const QString& text);
 
 // Creates a control with its caption (or initial text), its object name and its place.
 template <typename Control>

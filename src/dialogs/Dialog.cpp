@@ -15,6 +15,7 @@
 
 #include "dialogs/ControlLook.h"
 #include "dialogs/Dialog2.h"
+#include "dialogs/ListDialog.h"
 
 namespace palisor {
 namespace {
@@ -47,14 +48,6 @@ QLineEdit* MakeTextBox(QWidget* frame, const char* name, int left, int top, int 
   return box;
 }
 
-QString FromBytes(const std::string& bytes) {
-  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string ToBytes(const QLineEdit* box) {
-  return box->text().toUtf8().toStdString();
-}
-
 void SetTicked(QCheckBox* box, bool ticked) {
   box->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
 }
@@ -66,7 +59,8 @@ int StateOf(const QCheckBox* box) {
 
 }  // namespace
 
-Dialog::Dialog(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
+Dialog::Dialog(Settings& settings, QWidget* parent)
+    : QDialog(parent), settings_(settings), draft_(settings) {
   setObjectName(QStringLiteral("Dialog"));
   setWindowTitle(QStringLiteral("設定"));
   setFont(GothicFont(9));
@@ -156,9 +150,12 @@ void Dialog::BuildButtonsAndBanner() {
   auto* command1 = MakeControl<QPushButton>(this, "Command1", "国別制御", 6960, 1320, 1215, 375);
   command1->setFont(GothicFont(9, true));
   connect(command1, &QPushButton::clicked, this, &Dialog::ShowCountryControl);
+  auto* command2 = MakeControl<QPushButton>(this, "Command2", "リスト設定", 6960, 1800, 1215, 375);
+  connect(command2, &QPushButton::clicked, this, &Dialog::ShowListSettings);
   okButton_ = ok;
   cancelButton_ = cancel;
   command1_ = command1;
+  command2_ = command2;
 
   auto* label13 = MakeControl<QLabel>(this, "Label13", "  PALISOR ver " PALISOR_VERSION "  ", 120,
                                       6900, 8055, 375);
@@ -175,7 +172,8 @@ void Dialog::SetTabOrder() {
                             listChecks_[4], listChecks_[5], check4_,        text1_,
                             text3_,         text4_,         text2_,         text8_,
                             text11_,        text12_,        text9_,         text6_,
-                            text7_,         okButton_,      cancelButton_,  command1_};
+                            text7_,         okButton_,      cancelButton_,  command1_,
+                            command2_};
   for (std::size_t i = 1; i < std::size(order); ++i) {
     setTabOrder(order[i - 1], order[i]);
   }
@@ -234,8 +232,21 @@ void Dialog::ShowCountryControl() {
   notice.button(QMessageBox::Ok)->setIcon(QIcon());
   notice.exec();
 
-  Dialog2 countries(settings_);
+  Dialog2 countries(draft_);
   countries.exec();
+}
+
+// The list dialog shows the six on/off boxes too: they travel both ways.
+void Dialog::ShowListSettings() {
+  for (std::size_t i = 0; i < listChecks_.size(); ++i) {
+    draft_.lists[kCountryCount + i].mode = StateOf(listChecks_[i]) != 0 ? 1 : 0;
+  }
+  ListDialog lists(draft_, this);
+  if (lists.exec() == QDialog::Accepted) {
+    for (std::size_t i = 0; i < listChecks_.size(); ++i) {
+      SetTicked(listChecks_[i], draft_.lists[kCountryCount + i].mode != 0);
+    }
+  }
 }
 
 SettingsDialogInputs Dialog::CurrentInputs() const {
@@ -244,19 +255,20 @@ SettingsDialogInputs Dialog::CurrentInputs() const {
   for (std::size_t i = 0; i < listChecks_.size(); ++i) {
     in.listChecks[i] = StateOf(listChecks_[i]);
   }
-  in.text1 = ToBytes(text1_);
-  in.text3 = ToBytes(text3_);
-  in.text4 = ToBytes(text4_);
-  in.text2 = ToBytes(text2_);
-  in.text8 = ToBytes(text8_);
-  in.text11 = ToBytes(text11_);
-  in.text12 = ToBytes(text12_);
-  in.text6 = ToBytes(text6_);
-  in.text9 = ToBytes(text9_);
-  in.text7 = ToBytes(text7_);
+  in.text1 = ToBytes(text1_->text());
+  in.text3 = ToBytes(text3_->text());
+  in.text4 = ToBytes(text4_->text());
+  in.text2 = ToBytes(text2_->text());
+  in.text8 = ToBytes(text8_->text());
+  in.text11 = ToBytes(text11_->text());
+  in.text12 = ToBytes(text12_->text());
+  in.text6 = ToBytes(text6_->text());
+  in.text9 = ToBytes(text9_->text());
+  in.text7 = ToBytes(text7_->text());
   for (std::size_t c = 0; c < kCountryCount; ++c) {
-    in.countryModes[c] = settings_.lists[c].mode;
+    in.countryModes[c] = draft_.lists[c].mode;
   }
+  in.lists = ListInputsOf(draft_);
   return in;
 }
 

@@ -15,7 +15,8 @@ namespace palisor {
 // The settings dialog: a view over the settings, filled at each opening. OK saves what was
 // changed through SaveSettings and accepts; when the file cannot be written it
 // says which file and why, and stays open. Cancel, Esc and the close box store nothing. "国別制御"
-// shows the country notice, then Dialog2.
+// shows the country notice, then Dialog2; "リスト設定" (Command2) shows the list dialog. Both
+// edit the dialog's working copy of the settings, which only OK saves.
 //
 // Every control's objectName is its name ("Check1", "Text7", "OKButton" ...). The two
 // members of the frame array Frame5 are both named "Frame5" and carry their index (0, 1) in
@@ -36,12 +37,14 @@ class Dialog final : public QDialog {
   void FillFromSettings();
   void ApplyFtpEnablingRule();
   void ShowCountryControl();
+  void ShowListSettings();
   void SaveAndClose();
   void ShowSaveFailure(const std::string& error);
   SettingsDialogInputs CurrentInputs() const;
   std::array<QLineEdit*, 5> FtpBoxes() const;
 
   Settings& settings_;
+  Settings draft_;              // what the country and list dialogs chose
   SettingsDialogInputs shown_;  // as filled at the opening
   // MODE1 ... MODE6: Check1, Check2, Check3, Check5, Check6, Check7
   std::array<QCheckBox*, kListCount - kCountryCount> listChecks_{};
@@ -59,6 +62,7 @@ class Dialog final : public QDialog {
   QWidget* okButton_ = nullptr;
   QWidget* cancelButton_ = nullptr;
   QWidget* command1_ = nullptr;
+  QWidget* command2_ = nullptr;
 };
 
 }  // namespace palisor

@@ -1,5 +1,6 @@
 #include "mainwindow/Form1.h"
 
+#include <filesystem>
 #include <utility>
 
 #include <QCloseEvent>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include "dialogs/Dialog.h"
+#include "platform/Paths.h"
 #include "platform/qt/Fonts.h"
 #include "platform/qt/SystemTray.h"
 #include "platform/qt/Twips.h"
@@ -203,12 +205,19 @@ void Form1::RunUpdateNow() {
 // stage.
 void Form1::OpenSettings() {
   Dialog dialog(state_.settings);
-  if (dialog.exec() == QDialog::Accepted) {
-    countdown_.Restart(state_.settings.TMINT);
+  if (dialog.exec() != QDialog::Accepted) {
+    return;
   }
-  // Published whatever the answer: the countries' own dialog confirms on its own.
+  countdown_.Restart(state_.settings.TMINT);
   if (runThread_.Running()) {
     runThread_.PublishSettings(state_.settings);
+  }
+}
+
+void Form1::OpenSettingsWhenNoFile() {
+  std::error_code ignored;
+  if (!std::filesystem::exists(NativePath(kSettingsFile), ignored)) {
+    QTimer::singleShot(0, this, [this] { OpenSettings(); });
   }
 }
 

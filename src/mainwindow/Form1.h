@@ -47,6 +47,10 @@ class Form1 final : public QWidget, public CountdownWindow, private RunEvents, p
   void RunUpdateNow() override;
   bool RunInProgress() const { return runThread_.Running(); }
   Countdown& countdown() { return countdown_; }
+  // A second start in the folder found this window: shown and raised, out of the tray.
+  void ShowAgain() { dock_.Restore(); }
+  // At the first start in a folder there is no settings file yet: the settings come first.
+  void OpenSettingsWhenNoFile();
 
  protected:
   void changeEvent(QEvent* event) override;

@@ -31,10 +31,10 @@ class TrayDock final {
   void CheckTray();
 
   bool InTray() const { return inTray_; }
-
- private:
+  // Shows the window in its normal state, out of the notification area when it waits there.
   void Restore();
 
+ private:
   Tray& tray_;
   TrayWindow& window_;
   bool inTray_ = false;

@@ -398,6 +398,16 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
   return true;
 }
 
+void IniDocument::Remove(std::string_view section, std::string_view key) {
+  const SectionSpan span = FindSection(bytes_, section);
+  if (!span.found) {
+    return;
+  }
+  if (const KeyLocation where = FindKey(bytes_, span.header.next, span.end, key); where.found) {
+    bytes_.erase(where.line.begin, where.line.next - where.line.begin);
+  }
+}
+
 bool IniDocument::Save(std::string& error) const {
   // The settings file holds the FTP password.
   auto out = AtomicFile::OpenPrivate(file_, error);

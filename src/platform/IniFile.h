@@ -67,6 +67,9 @@ class IniDocument final {
   // names and values holding CR or LF, changing nothing.
   bool Set(std::string_view section, std::string_view key, std::string_view value);
 
+  // Removes the key's line (the first copy's), when there is one; every other byte stays.
+  void Remove(std::string_view section, std::string_view key);
+
   // Replaces the file atomically with one readable and writable by its owner only (0600),
   // whatever mode the file had; where that mode cannot be set, nothing is written.
   bool Save(std::string& error) const;

@@ -1,9 +1,11 @@
 #include "settings/SaveSettings.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -104,7 +106,48 @@ void NormaliseInputs(const SettingsDialogInputs& in, Settings& s) {
   s.TMINT = ReadNumberField(in.text7, kIntervalField);
   for (std::size_t c = 0; c < kCountryCount; ++c) {
     s.lists[c].mode = in.countryModes[c];
+    s.lists[c].denyUrl = Trimmed(in.lists.denyUrls[c]);
   }
+  for (std::size_t row = 0; row < kListCount; ++row) {
+    s.lists[row].url = Trimmed(in.lists.urls[row]);
+  }
+}
+
+std::string_view OtherLinesText(OtherLines choice) {
+  switch (choice) {
+    case OtherLines::kKeep:
+      return "keep";
+    case OtherLines::kReplace:
+      return "replace";
+    case OtherLines::kAsk:
+      break;
+  }
+  return "ask";
+}
+
+// A key written only when the edit changed it; no text: the key is removed.
+struct ChangedOnlyKey {
+  std::string_view section;
+  std::string_view key;
+  std::optional<std::string> text;
+};
+
+// Their absence means something of its own (PERLINE, OTHERLINES), or files have never held
+// them: a save that did not change them leaves them as they are, absent or not.
+std::vector<ChangedOnlyKey> ChangedOnlyKeys(const ListDialogInputs& in) {
+  std::string lcFile = Trimmed(in.lcFile);
+  return {
+      {"FTP", "CHECKURL", Trimmed(in.checkUrl)},
+      {"FTP", "CAFILE", Trimmed(in.caFile)},
+      {"FTP", "LCFILE", lcFile.empty() ? std::string(kDefaultOutputFile) : lcFile},
+      {"FTP", "OTHERLINES", std::string(OtherLinesText(in.otherLines))},
+      {"EDIT", "PERLINE",
+       in.perLine == 0
+           ? std::nullopt
+           : std::optional(std::to_string(std::clamp(in.perLine, kPerLineMin, kPerLineMax)))},
+      {"EDIT", "MERGE", FlagText(in.merge)},
+      {"EDIT", "LINESEP", SingleLine(in.lineSep)},
+  };
 }
 
 struct SavedKey {
@@ -145,12 +188,7 @@ std::vector<SavedKey> SavedKeys(const Settings& s) {
       {"ETC", "TMINT", std::to_string(s.TMINT)},
   };
   const auto url = [](const ListSettings& list) { return list.url; };
-  const auto trimmedUrl = [](const ListSettings& list) {
-    return std::string(TrimSpaces(list.url));
-  };
-  const auto trimmedDenyUrl = [](const ListSettings& list) {
-    return std::string(TrimSpaces(list.denyUrl));
-  };
+  const auto denyUrl = [](const ListSettings& list) { return list.denyUrl; };
   const auto flag = [](const ListSettings& list) { return FlagText(list.mode != 0); };
   const auto number = [](const ListSettings& list) { return std::to_string(list.mode); };
   AddListKeys(keys, s, kOtherLists, &ListSource::urlKey, url);
@@ -159,8 +197,8 @@ std::vector<SavedKey> SavedKeys(const Settings& s) {
   keys.push_back({"FTP", "FTPSW", FlagText(s.FTPSW)});
   AddListKeys(keys, s, kOtherLists, &ListSource::modeKey, flag);
   AddListKeys(keys, s, kCountries, &ListSource::modeKey, number);
-  AddListKeys(keys, s, kCountries, &ListSource::urlKey, trimmedUrl);
-  AddListKeys(keys, s, kCountries, &ListSource::denyUrlKey, trimmedDenyUrl);
+  AddListKeys(keys, s, kCountries, &ListSource::urlKey, url);
+  AddListKeys(keys, s, kCountries, &ListSource::denyUrlKey, denyUrl);
   keys.push_back({"EDIT", "CHARBF", s.CHARBF});
   keys.push_back({"EDIT", "CHARAF", s.CHARAF});
   return keys;
@@ -191,6 +229,24 @@ Result<Settings> EditSettingsFile(std::string_view file, Edit edit) {
 
 }  // namespace
 
+ListDialogInputs ListInputsOf(const Settings& settings) {
+  ListDialogInputs in;
+  for (std::size_t row = 0; row < kListCount; ++row) {
+    in.urls[row] = settings.lists[row].url;
+  }
+  for (std::size_t c = 0; c < kCountryCount; ++c) {
+    in.denyUrls[c] = settings.lists[c].denyUrl;
+  }
+  in.checkUrl = settings.CHECKURL;
+  in.caFile = settings.CAFILE;
+  in.lcFile = settings.LCFILE;
+  in.perLine = settings.PERLINE;
+  in.merge = settings.MERGE;
+  in.otherLines = settings.OTHERLINES;
+  in.lineSep = EncodeLineSeparator(settings.LINESEP);
+  return in;
+}
+
 Result<Settings> SaveSettings(const SettingsDialogInputs& shown, const SettingsDialogInputs& edited,
                               std::string_view file) {
   return EditSettingsFile(file, [&](IniDocument& document) {
@@ -203,6 +259,19 @@ Result<Settings> SaveSettings(const SettingsDialogInputs& shown, const SettingsD
       if (key.text != before[i].text || !document.Has(key.section, key.key)) {
         // Cannot be refused: no value read from a file or normalised holds a line break.
         static_cast<void>(document.Set(key.section, key.key, key.text));
+      }
+    }
+    const std::vector<ChangedOnlyKey> shownKeys = ChangedOnlyKeys(shown.lists);
+    const std::vector<ChangedOnlyKey> editedKeys = ChangedOnlyKeys(edited.lists);
+    for (std::size_t i = 0; i < editedKeys.size(); ++i) {
+      const ChangedOnlyKey& key = editedKeys[i];
+      if (key.text == shownKeys[i].text) {
+        continue;
+      }
+      if (key.text) {
+        static_cast<void>(document.Set(key.section, key.key, *key.text));
+      } else {
+        document.Remove(key.section, key.key);
       }
     }
   });

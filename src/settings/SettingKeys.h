@@ -44,7 +44,7 @@ inline constexpr SettingKey SVPATH{
 inline constexpr SettingKey SVFILE{"FTP", "SVFILE", ".htaccess", "設定 → 格納ファイル名",
                                    "the file's name on the server"};
 inline constexpr SettingKey LCFILE{
-    "FTP", "LCFILE", ".\\htaccess.txt", kListDialogField,
+    "FTP", "LCFILE", kDefaultOutputFile, kListDialogField,
     "the access file written in this folder (or a path); it is what gets uploaded"};
 inline constexpr SettingKey CHECKURL{
     "FTP", "CHECKURL", "", kListDialogField,

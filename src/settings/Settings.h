@@ -10,6 +10,9 @@ namespace palisor {
 // The settings file, relative to the working directory as the program has always kept it.
 inline constexpr const char* kSettingsFile = ".\\palisor.ini";
 
+// The access file when LCFILE names none.
+inline constexpr const char* kDefaultOutputFile = ".\\htaccess.txt";
+
 // The five countries, in the order they are fetched, stored and shown; a country's number is
 // also its row of kListSources.
 enum Country : int { kJapan, kChina, kHongKong, kTaiwan, kKorea, kCountryCount };

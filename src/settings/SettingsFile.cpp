@@ -82,6 +82,10 @@ std::string_view HostOf(std::string_view address) {
   }
   return rest.substr(0, rest.find(':'));
 }
+// The empty code comes last: CR LF is written as "\\N".
+constexpr std::pair<std::string_view, std::string_view> kLineSeparatorCodes[] = {
+    {"\\n", "\n"}, {"\\N", "\r\n"}, {"\\t", "\t"}, {"\\,", ","}, {"\\|", "|"}, {"", "\r\n"},
+};
 
 }  // namespace
 
@@ -100,16 +104,22 @@ std::string ReadIniValue(std::string_view section, std::string_view key, std::st
 }
 
 std::string DecodeLineSeparator(std::string_view code) {
-  static constexpr std::pair<std::string_view, std::string_view> kCodes[] = {
-      {"\\n", "\n"}, {"\\N", "\r\n"}, {"\\t", "\t"}, {"\\,", ","}, {"\\|", "|"}, {"", "\r\n"},
-  };
   const std::string_view trimmed = TrimSpaces(code);
-  for (const auto& [name, separator] : kCodes) {
+  for (const auto& [name, separator] : kLineSeparatorCodes) {
     if (trimmed == name) {
       return std::string(separator);
     }
   }
   return std::string(code);
+}
+
+std::string EncodeLineSeparator(std::string_view separator) {
+  for (const auto& [code, decoded] : kLineSeparatorCodes) {
+    if (separator == decoded) {
+      return std::string(code);
+    }
+  }
+  return std::string(separator);
 }
 
 Settings SettingsFrom(const IniSnapshot& file) {

@@ -20,6 +20,8 @@ std::string DefaultListAddress(std::string_view fileName);
 
 // Whether `address` is still on the placeholder host of the default lists, which no list is on.
 bool IsPlaceholderAddress(std::string_view address);
+// The code a separator is written as: "\\n" for LF and so on; any other text stands for itself.
+std::string EncodeLineSeparator(std::string_view separator);
 
 // The settings a settings file holds, with every default, conversion and clamp.
 Settings SettingsFrom(const IniSnapshot& file);

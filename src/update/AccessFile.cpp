@@ -34,7 +34,6 @@ std::string NormalisedSuffix(std::string_view charaf, bool joinWithoutSpace) {
   return ' ' + std::string(text);
 }
 
-constexpr std::size_t kSkippedShown = 3;
 // The shortest address a list can give ("::"): when not even it fits, no address line does.
 constexpr std::size_t kShortestAddress = 2;
 constexpr const char* kMergedAddressLists = "proxy and overseas lists, merged";
@@ -382,7 +381,7 @@ class Generation final {
   StageResult Counted(Written written, ListTally& tally, std::string_view line) {
     switch (written) {
       case Written::kSkipped:
-        Note(tally.skipped, line);
+        NoteSkippedLine(tally.skipped, line);
         return StageResult::Ok();
       case Written::kFailed:
         return OutputFailed();
@@ -418,16 +417,6 @@ class Generation final {
       }
     }
     return false;
-  }
-
-  // Blank lines are left out silently; any other skipped line is reported.
-  static void Note(RunReport::SkippedLines& skipped, std::string_view line) {
-    if (IsBlankLine(line)) {
-      return;
-    }
-    if (++skipped.count <= kSkippedShown) {
-      skipped.first.push_back(QuoteLine(line));
-    }
   }
 
   // MASK never widens an IPv6 address: "/24" on one is a huge network.

@@ -5,7 +5,7 @@
 namespace palisor {
 
 Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop,
-                              const BodyLimit& room) {
+                              const std::optional<BodyLimit>& room) {
   return transfer.Get(TrimSpaces(address), KeepGoing(std::move(stop)), room);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -10,8 +11,8 @@
 namespace palisor {
 
 // Downloads one list: the address without its surrounding spaces, the whole body as bytes,
-// no larger than `room` allows.
+// no larger than `room` allows (the transfer's own cap alone when none is given).
 Result<std::string> FetchList(Transfer& transfer, std::string_view address, std::stop_token stop,
-                              const BodyLimit& room);
+                              const std::optional<BodyLimit>& room = {});
 
 }  // namespace palisor

@@ -6,6 +6,7 @@
 #include <array>
 
 #include "platform/Text.h"
+#include "update/RunReport.h"
 
 namespace palisor {
 namespace {
@@ -241,13 +242,6 @@ bool IsSafeComment(std::string_view line) {
          });
 }
 
-bool LineUsed(std::string_view line, ListForm form) {
-  if (form == ListForm::kAddress) {
-    return ParseAddressLine(line).has_value();
-  }
-  return ParseCountryLine(line).form != CountryLine::Form::kSkipped;
-}
-
 }  // namespace
 
 bool LineSplitter::Next(std::string_view& line) {
@@ -298,6 +292,13 @@ bool IsBlankLine(std::string_view line) {
   return Trimmed(line).empty();
 }
 
+bool LineUsed(std::string_view line, ListForm form) {
+  if (form == ListForm::kAddress) {
+    return ParseAddressLine(line).has_value();
+  }
+  return ParseCountryLine(line).form != CountryLine::Form::kSkipped;
+}
+
 std::optional<NoList> FindNoList(std::string_view body, ListForm form) {
   NoList found;
   LineSplitter lines(body);
@@ -318,6 +319,10 @@ std::optional<NoList> FindNoList(std::string_view body, ListForm form) {
     return std::nullopt;
   }
   return found;
+}
+
+std::string DescribeNoList(const NoList& noList) {
+  return "no address in " + CountOfLines(noList.lines) + "; first line " + noList.firstLine;
 }
 
 std::string QuoteLine(std::string_view line) {

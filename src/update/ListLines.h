@@ -51,6 +51,9 @@ enum class ListForm { kAddress, kCountry };
 // True for a line of spaces and tabs only.
 bool IsBlankLine(std::string_view line);
 
+// Whether a line of a list of `form` reaches the access file.
+bool LineUsed(std::string_view line, ListForm form);
+
 // A downloaded list with text but not one usable line (an HTML page, a JSON body): how many
 // lines it has and its first non-blank line, quoted.
 struct NoList {
@@ -60,6 +63,9 @@ struct NoList {
 // Nothing when the list has a usable line or no text at all; reading stops at the first
 // usable line.
 std::optional<NoList> FindNoList(std::string_view body, ListForm form);
+
+// "no address in 7 lines; first line "<!DOCTYPE html>"": why such a list fails.
+std::string DescribeNoList(const NoList& noList);
 
 // A line for a message: cut to 60 bytes, in double quotes; bytes other than printable ASCII,
 // and quotes and backslashes, written as \xNN so the quote stays unambiguous.

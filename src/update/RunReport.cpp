@@ -1,11 +1,14 @@
 #include "update/RunReport.h"
 
+#include "update/ListLines.h"
+
 namespace palisor {
 namespace {
 
 constexpr std::string_view kCaptionWaiting = "待機中";
 constexpr std::string_view kCaptionAnalysing = "解析中";
 constexpr std::string_view kCaptionSending = "送信中";
+constexpr std::size_t kSkippedShown = 3;
 
 }  // namespace
 
@@ -51,15 +54,27 @@ std::vector<std::string> PublishingNotes(const RunReport& report) {
   return notes;
 }
 
-std::string DescribeSkipped(const RunReport::SkippedLines& skipped) {
-  std::string text = "list " + skipped.list + ": " + CountOfLines(skipped.count) +
-                     " skipped, not read by Apache as meant";
+void NoteSkippedLine(RunReport::SkippedLines& skipped, std::string_view line) {
+  if (IsBlankLine(line)) {
+    return;
+  }
+  if (++skipped.count <= kSkippedShown) {
+    skipped.first.push_back(QuoteLine(line));
+  }
+}
+
+std::string SkippedLinesText(const RunReport::SkippedLines& skipped) {
+  std::string text = CountOfLines(skipped.count) + " skipped, not read by Apache as meant";
   const char* separator = ": ";
   for (const std::string& line : skipped.first) {
     text += separator + line;
     separator = ", ";
   }
   return text;
+}
+
+std::string DescribeSkipped(const RunReport::SkippedLines& skipped) {
+  return "list " + skipped.list + ": " + SkippedLinesText(skipped);
 }
 
 }  // namespace palisor

@@ -83,6 +83,13 @@ std::string CountOfLines(std::uint64_t count);
 // replaced file kept.
 std::vector<std::string> PublishingNotes(const RunReport& report);
 
+// Counts a line the run left out; blank lines are left out silently, the first few others
+// are kept, quoted.
+void NoteSkippedLine(RunReport::SkippedLines& skipped, std::string_view line);
+
+// "3 lines skipped, not read by Apache as meant: "a", "b", "c"".
+std::string SkippedLinesText(const RunReport::SkippedLines& skipped);
+
 // One line for the user: the list, how many of its lines were skipped and the first of them.
 std::string DescribeSkipped(const RunReport::SkippedLines& skipped);
 

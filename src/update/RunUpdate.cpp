@@ -105,8 +105,7 @@ RunReport CheckList(const DownloadedList& list, ListGroup group) {
   if (!noList) {
     return {};
   }
-  return Failed("list " + list.name + ": no address in " + CountOfLines(noList->lines) +
-                "; first line " + noList->firstLine);
+  return Failed("list " + list.name + ": " + DescribeNoList(*noList));
 }
 
 // Takes the settings confirmed since the last stage; the certificates trusted follow CAFILE,

@@ -37,6 +37,7 @@ SettingsDialogInputs UneditedInputs() {
   in.text6 = "9999";
   in.text9 = "32";
   in.text7 = "3600";
+  in.lists = ListInputsOf(SettingsFrom(IniSnapshot::OfBytes({})));
   return in;
 }
 
@@ -284,6 +285,12 @@ TEST_F(SaveSettingsTest, AChangeRewritesItsOwnKeyAndNothingElse) {
       {"IPG_HK", [](auto& in) { in.countryModes[kHongKong] = kModeDeny; }, "2"},
       {"IPG_TW", [](auto& in) { in.countryModes[kTaiwan] = kModeAllow; }, "1"},
       {"IPG_KR", [](auto& in) { in.countryModes[kKorea] = kModeDeny; }, "2"},
+      {"URL3", [](auto& in) { in.lists.urls[kSquidList] = " http://l.example/s \n"; },
+       "http://l.example/s"},
+      {"IPG_TW_URL1", [](auto& in) { in.lists.urls[kTaiwan] = "http://l.example/tw"; },
+       "http://l.example/tw"},
+      {"IPG_KR_URL2", [](auto& in) { in.lists.denyUrls[kKorea] = "http://l.example/kr"; },
+       "http://l.example/kr"},
   };
   // Every key line spaced as by hand, so that a line rewritten loses its spaces.
   std::string before;
@@ -391,6 +398,50 @@ TEST_F(SaveSettingsTest, HandWrittenLinesAndUnsavedKeysSurvive) {
   EXPECT_EQ(FileBytes(), expected);
   EXPECT_EQ(saved_.value.LCFILE, ".\\out\\site.txt");
   EXPECT_EQ(saved_.value.LINESEP, "\r\n");
+}
+
+// The list dialog's output keys: added when changed, left as the file has them (absent, or
+// hand-edited) when not, and PERLINE set back to absent goes from the file.
+TEST_F(SaveSettingsTest, OutputKeysAreWrittenOnlyWhenChanged) {
+  struct Case {
+    const char* key;
+    std::function<void(ListDialogInputs&)> edit;
+    const char* line;  // as written; empty: the key is gone
+  };
+  const Case cases[] = {
+      {"CHECKURL", [](auto& in) { in.checkUrl = " https://www.mysite.example/ "; },
+       "CHECKURL=https://www.mysite.example/"},
+      {"CAFILE", [](auto& in) { in.caFile = "ca.pem"; }, "CAFILE=ca.pem"},
+      {"LCFILE", [](auto& in) { in.lcFile = " out.txt "; }, "LCFILE=out.txt"},
+      {"OTHERLINES", [](auto& in) { in.otherLines = OtherLines::kKeep; }, "OTHERLINES=keep"},
+      {"PERLINE", [](auto& in) { in.perLine = 900; }, "PERLINE=500"},
+      {"MERGE", [](auto& in) { in.merge = true; }, "MERGE=-1"},
+      {"LINESEP", [](auto& in) { in.lineSep = "\\t"; }, "LINESEP=\\t"},
+  };
+  const std::string handEdited = "[FTP]\nLCFILE=.\\by-hand.txt\n[EDIT]\nPERLINE=7\n";
+  const SettingsDialogInputs shown = UneditedInputs();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    fs::remove(file_);
+    SettingsDialogInputs edited = shown;
+    c.edit(edited.lists);
+    ASSERT_TRUE(Save(edited, shown)) << saved_.error;
+    EXPECT_NE(FileBytes().find(std::string("\n") + c.line + "\n"), std::string::npos);
+
+    WriteFile(handEdited);
+    ASSERT_TRUE(Save(shown, shown)) << saved_.error;
+    const std::string kept = FileBytes();
+    EXPECT_TRUE(kept.starts_with("[FTP]\nLCFILE=.\\by-hand.txt\n")) << kept;
+    EXPECT_NE(kept.find("[EDIT]\nPERLINE=7\n"), std::string::npos) << kept;
+    EXPECT_EQ(kept.find(std::string("\n") + c.key + "=", kept.find("PERLINE=7")),
+              std::string::npos);
+  }
+  WriteFile(handEdited);
+  SettingsDialogInputs perLineShown = shown;
+  perLineShown.lists.perLine = 7;
+  ASSERT_TRUE(Save(shown, perLineShown)) << saved_.error;
+  EXPECT_EQ(FileBytes().find("PERLINE"), std::string::npos);
+  EXPECT_EQ(saved_.value.PERLINE, 0);
 }
 
 // A save that cannot replace the file changes neither the file nor the record, and says

@@ -1,8 +1,11 @@
 #!/bin/bash
 # The settings dialog end to end: the real program under its own Xvfb, driven by xdotool.
-# Opens "設定", changes the interval and the server, picks a country mode through "国別制御",
-# presses OK and checks the settings file and the restarted countdown. Screenshots of the
-# dialogs go to the folder given as the second argument.
+# The first start in an empty folder opens "設定"; the test changes the interval and the
+# server, picks a country mode through "国別制御", sets the Anonymous list to a local server
+# through "リスト設定" (trying it there), turns the upload off, presses OK and checks the
+# settings file and the restarted countdown; then "手動実行" writes that list's address, and a
+# second start in the folder brings the minimised window back. Screenshots of the dialogs go
+# to the folder given as the second argument.
 #
 # usage: e2e_settings.sh PROGRAM SCREENSHOT_DIR
 set -euo pipefail
@@ -21,6 +24,7 @@ xvfb_pid=""
 program_pid=""
 cleanup() {
   [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+  [ -n "${server_pid:-}" ] && kill "$server_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$scratch"
@@ -38,6 +42,17 @@ done
 [ -s "$scratch/display" ] || fail "Xvfb did not start: $(cat "$scratch/xvfb.log")"
 export DISPLAY=":$(head -1 "$scratch/display")"
 xdpyinfo >/dev/null 2>&1 || fail "Xvfb does not answer on $DISPLAY"
+
+# The list, on a local server.
+mkdir "$scratch/lists"
+printf '192.0.2.7\n<html>\n' >"$scratch/lists/anonymous.txt"
+/usr/bin/python3 "$(dirname "$0")/../servers/http_server.py" "$scratch/lists" >"$scratch/http.port" &
+server_pid=$!
+for _ in $(seq 100); do
+  [ -s "$scratch/http.port" ] && break
+  sleep 0.1
+done
+list_url="http://127.0.0.1:$(head -1 "$scratch/http.port")/anonymous.txt"
 
 # The program keeps its settings in its working directory.
 mkdir "$scratch/work"
@@ -86,9 +101,8 @@ shoot() {
 
 main_window=$(find_window 'Palisor|待機中\([0-9]+秒\)') || fail "the main window did not open"
 
-# "設定" is Command5: left 2040 twips, 600 wide, 375 tall (15 twips a pixel at 96 dpi).
-click_at "$main_window" $((2040 / 15 + 20)) 12
-settings=$(find_window '設定' "$main_window") || fail "the settings dialog did not open"
+# No palisor.ini yet: the settings dialog opens by itself.
+settings=$(find_window '設定' "$main_window") || fail "the first start did not open the settings"
 shoot "$settings" settings-dialog
 
 # Text1 (server): Frame1 at 120,1920 + 360,480. Text7 (interval): Frame2 at 120,5880 + 360,540.
@@ -108,6 +122,26 @@ click_at "$countries" $(((120 + 2880) / 15 + 20)) $(((840 + 240) / 15 + 8))
 shoot "$countries" country-dialog-china-denied
 click_at "$countries" $((4680 / 15 + 40)) $((120 / 15 + 12))
 
+# "リスト設定" (Command2 at 6960,1800) opens with the Anonymous address focused.
+click_at "$settings" $((6960 / 15 + 40)) $((1800 / 15 + 12))
+lists=$(find_window 'リスト設定') || fail "the list dialog did not open"
+xdotool windowfocus --sync "$lists" key --clearmodifiers ctrl+a BackSpace
+xdotool type --delay 10 "$list_url"
+xdotool key Tab space
+sleep 2
+shoot "$lists" list-dialog-tried
+# China's mode, as 国別制御 chose it, back to 未指定 so that the run fetches the local list only:
+# its box lies left, below 中国.
+click_at "$lists" 73 543
+xdotool key Up Up Return
+sleep 0.3
+shoot "$lists" list-dialog-china-unspecified
+# Its OK, at the bottom right of its 760 x 600 pixels.
+click_at "$lists" 620 577
+xdotool search --onlyvisible --name '^リスト設定$' >/dev/null 2>&1 && fail "the list dialog stayed open"
+# The upload off: Check4 at 5520,1920.
+click_at "$settings" $((5520 / 15 + 8)) $((1920 / 15 + 8))
+
 # OKButton at 6960,240.
 click_at "$settings" $((6960 / 15 + 40)) $((240 / 15 + 12))
 for _ in $(seq 50); do
@@ -122,8 +156,9 @@ expect_line() {
 }
 expect_line "SVNAME=ftp.e2e.example"
 expect_line "TMINT=900"
-expect_line "IPG_CN=2"
-expect_line "FTPSW=-1"
+expect_line "IPG_CN=0"
+expect_line "FTPSW=0"
+expect_line "URL1=$list_url"
 expect_line "CHARBF=deny from  "
 grep -q '^LCFILE=' palisor.ini && fail "LCFILE was written"
 [ "$(head -1 palisor.ini)" = "[FTP]" ] || fail "the file does not start with [FTP]"
@@ -134,4 +169,23 @@ caption=$(xdotool getwindowname "$main_window")
 [[ "$caption" =~ ^待機中\((89[0-9]|900)秒\)$ ]] || fail "main window caption is '$caption'"
 xdotool search --onlyvisible --name '^設定$' >/dev/null 2>&1 && fail "the settings dialog is still open"
 import -window root "$shots/desktop-after-ok.png"
+
+# "手動実行" is Command1: left 1200 twips, 835 wide.
+click_at "$main_window" $((1200 / 15 + 20)) 12
+for _ in $(seq 100); do
+  [ -f htaccess.txt ] && break
+  sleep 0.1
+done
+[ "$(cat htaccess.txt 2>/dev/null)" = "deny from 192.0.2.7" ] || fail "htaccess.txt: $(cat htaccess.txt)"
+
+# A second start in the folder brings the minimised window back and exits 0.
+xdotool windowminimize --sync "$main_window"
+"$program" 2>"$scratch/second.err" || fail "the second start exited $?"
+grep -q "already runs in" "$scratch/second.err" || fail "the second start said: $(cat "$scratch/second.err")"
+for _ in $(seq 50); do
+  xdotool search --onlyvisible --name '^待機中' | grep -qx "$main_window" && break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^待機中' | grep -qx "$main_window" ||
+  fail "the window did not come back"
 echo "PASS: settings saved through the dialogs; screenshots in $shots"

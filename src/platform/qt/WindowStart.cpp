@@ -1,5 +1,7 @@
 #include "platform/qt/WindowStart.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +9,11 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <QCryptographicHash>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QThread>
 
 #include "platform/CommandLine.h"
 #include "update/SampleFiles.h"
@@ -73,6 +80,36 @@ void PassOnHeldMessages() {
   HeldMessages().clear();
 }
 
+// Local to the machine and the user: a socket only its owner may open, named after the folder.
+QString SummonName() {
+  std::error_code ignored;
+  const std::string folder = std::filesystem::current_path(ignored).string();
+  const QByteArray digest =
+      QCryptographicHash::hash(QByteArray::fromStdString(folder), QCryptographicHash::Sha256);
+  return QStringLiteral("palisor-%1-%2")
+      .arg(::getuid())
+      .arg(QString::fromLatin1(digest.toHex().left(32)));
+}
+
+constexpr int kSummonWaitMs = 2000;
+
+constexpr int kSummonRetryMs = 50;
+
+// Asks the window running in the folder to show itself; false when it could not be reached.
+// A window that has just taken the folder's lock may not be listening yet.
+bool SummonRunningWindow() {
+  QLocalSocket socket;
+  for (int waited = 0; waited < kSummonWaitMs; waited += kSummonRetryMs) {
+    socket.connectToServer(SummonName());
+    if (socket.waitForConnected(kSummonWaitMs)) {
+      socket.write("show\n");
+      return socket.waitForBytesWritten(kSummonWaitMs);
+    }
+    QThread::msleep(kSummonRetryMs);
+  }
+  return false;
+}
+
 }  // namespace
 
 WindowStart::WindowStart(int argc, char** argv) {
@@ -114,10 +151,34 @@ std::optional<int> WindowStart::TakeWindowLock() {
     std::error_code ignored;
     PrintLine("Palisor already runs in " + std::filesystem::current_path(ignored).string() +
               "; one window per folder");
-    return kExitFailed;
+    return SummonRunningWindow() ? kExitOk : kExitFailed;
+  }
+  if (windowLock_) {
+    ListenForSummons();
   }
   // A folder where the lock file cannot be made (read-only, say) still gets its window.
   return std::nullopt;
+}
+
+// The folder's lock is held, so a socket of the same name is one a killed window left behind.
+void WindowStart::ListenForSummons() {
+  summons_ = std::make_unique<QLocalServer>();
+  summons_->setSocketOptions(QLocalServer::UserAccessOption);
+  QLocalServer::removeServer(SummonName());
+  summons_->listen(SummonName());
+}
+
+void WindowStart::OnSummoned(std::function<void()> show) {
+  if (!summons_) {
+    return;
+  }
+  QObject::connect(summons_.get(), &QLocalServer::newConnection, summons_.get(),
+                   [server = summons_.get(), show = std::move(show)] {
+                     while (QLocalSocket* caller = server->nextPendingConnection()) {
+                       caller->deleteLater();
+                       show();
+                     }
+                   });
 }
 
 void WindowStart::OpenDisplay() {
