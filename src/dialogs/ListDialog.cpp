@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -108,7 +109,8 @@ ListDialog::ListDialog(Settings& settings, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs);
   layout->addWidget(buttons);
-  resize(760, 600);
+  // The lists scroll, so a small or highly scaled screen still shows the buttons.
+  resize(QSize(760, 600).boundedTo(screen()->availableGeometry().size()));
   FillFromSettings();
   urls_[kAnonymousList]->setFocus();  // the list on by default
 }
