@@ -157,7 +157,7 @@ class Publisher final {
            ". Choose in " + WhereToSet(keys::OTHERLINES) +
            ": keep (Palisor then writes only between \"" + std::string(kBlockBegin) + "\" and \"" +
            std::string(kBlockEnd) +
-           "\" and leaves the rest) or to replace (the whole file is replaced)";
+           "\" and leaves the rest) or replace (the whole file is replaced)";
   }
 
   // A refused read proves nothing; a listing that shows this run's temporary file but not
