@@ -48,7 +48,9 @@ ListTrial TryList(std::string_view address, ListForm form, const TrialTls& tls,
                   std::stop_token stop) {
   // The placeholder host of the defaults is never looked up, by a try no more than by a run.
   if (IsPlaceholderAddress(address)) {
-    return FailedTrial(Outcome::kFailed, "no address yet: this is the placeholder of the defaults");
+    return FailedTrial(
+        Outcome::kFailed,
+        "no address yet: lists.palisor.example only holds its place; enter the list's own address");
   }
   Transfer transfer;
   Prepare(transfer, tls);

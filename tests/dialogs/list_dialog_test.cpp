@@ -45,6 +45,7 @@ class ListDialogTest : public QObject {
          "failed: no address in 2 lines; first line \"<!DOCTYPE html>\""},
         {"URL6", server.Url("/status/404"), "the server answered with HTTP status 404"},
         {"CHECKURL", server.Url("/status/503"), "the site answered HTTP status 503"},
+        {"URL4", "http://lists.palisor.example/proxy/proxy_ru1.txt", "failed: no address yet"},
     };
     Settings settings = LoadSettings();
     const Settings before = settings;
