@@ -34,9 +34,9 @@ std::string ToBytes(const QString& text);
 
 // Creates a control with its caption (or initial text), its object name and its place.
 template <typename Control>
-Control* MakeControl(QWidget* parent, const char* name, const char* caption, int left, int top,
+Control* MakeControl(QWidget* parent, const char* name, const QString& caption, int left, int top,
                      int width, int height) {
-  auto* control = new Control(QString::fromUtf8(caption), parent);
+  auto* control = new Control(caption, parent);
   control->setObjectName(QString::fromLatin1(name));
   PlaceInTwips(control, left, top, width, height);
   return control;
