@@ -1,5 +1,6 @@
 #include "mainwindow/Form1.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "dialogs/ControlLook.h"
 #include "dialogs/Dialog.h"
 #include "language/Captions.h"
 #include "platform/Paths.h"
@@ -86,8 +88,6 @@ void Form1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromUtf8(kProductName));
   setWindowIcon(ProgramIcon(false));
-  setFixedSize(TwipsToPixels(kClientWidthTwips, logicalDpiX()),
-               TwipsToPixels(kClientHeightTwips, logicalDpiY()));
 
   // Created from left to right, which is also the tab order.
   command3_ = AddButton("Command3", 0, 600, tr("開始"), tr("タイマーを開始します"));
@@ -98,6 +98,8 @@ void Form1::BuildControls() {
   command6_ =
       AddButton("Command6", 3240, 600, QStringLiteral("▼"), tr("ウィンドウを最小化します。"));
   command6_->setFont(font());  // the window's default font, unlike the other five
+  setFixedSize(TwipsToPixels(kClientWidthTwips, logicalDpiX()) + rowGrowth_,
+               TwipsToPixels(kClientHeightTwips, logicalDpiY()));
 
   setTabOrder(command3_, command4_);
   setTabOrder(command4_, command1_);
@@ -119,9 +121,11 @@ QPushButton* Form1::AddButton(const char* name, int leftTwips, int widthTwips,
   button->setToolTip(toolTip);
   buttonToolTips_.emplace_back(button, toolTip);
   button->setFont(ButtonFont());
-  button->setGeometry(TwipsToPixels(leftTwips, logicalDpiX()), 0,
-                      TwipsToPixels(widthTwips, logicalDpiX()),
+  const int laidOut = TwipsToPixels(widthTwips, logicalDpiX());
+  const int width = std::max(laidOut, WidthForCaption(button));
+  button->setGeometry(TwipsToPixels(leftTwips, logicalDpiX()) + rowGrowth_, 0, width,
                       TwipsToPixels(kButtonHeightTwips, logicalDpiY()));
+  rowGrowth_ += width - laidOut;
   return button;
 }
 
