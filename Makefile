@@ -17,7 +17,9 @@ SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 INSTALL_SUDO = $(shell d="$(DESTDIR)$(PREFIX)"; while [ ! -e "$$d" ]; do d=$$(dirname "$$d"); done; \
                  [ -w "$$d" ] || echo $(SUDO))
 
-RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev fonts-ipafont-gothic
+# qt6-tools-dev and qt6-l10n-tools: lrelease compiles the English catalogue into both programs.
+RUN_PACKAGES  := cmake g++ make pkg-config qt6-base-dev qt6-tools-dev qt6-l10n-tools \
+                 libcurl4-openssl-dev zlib1g-dev fonts-ipafont-gothic
 # The demo and the benchmark start the test servers; the benchmark also times curl and sed.
 DEMO_PACKAGES  := $(RUN_PACKAGES) python3 python3-pyftpdlib
 BENCH_PACKAGES := $(DEMO_PACKAGES) curl time xvfb xdotool x11-utils apache2 apache2-utils iproute2
@@ -42,7 +44,7 @@ define install_missing
 endef
 
 .PHONY: run test build deps-run deps-test deps-demo deps-bench deps-package build-cli demo bench \
-        fuzz fuzz-build programs install uninstall package format clean
+        fuzz fuzz-build programs install uninstall package format translations clean
 
 # Both programs, as `make run`, `make install` and `make uninstall` use them.
 programs: deps-run
@@ -130,6 +132,13 @@ deps-test:
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+# Brings the English catalogue up to date with the texts in the code; new ones come unfinished,
+# which fails the build until they are translated. Translate() is read as QCoreApplication's.
+translations: deps-run
+	/usr/lib/qt6/bin/lupdate src -extensions cpp,h -tr-function-alias translate+=Translate \
+	  -locations none -no-obsolete -source-language ja_JP -target-language en_US \
+	  -ts src/translations/palisor_en.ts
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD)

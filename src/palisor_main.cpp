@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "language/InterfaceLanguage.h"
 #include "mainwindow/Form1.h"
 #include "platform/Process.h"
 #include "platform/Transfer.h"
@@ -14,6 +15,8 @@ int main(int argc, char* argv[]) {
   if (const auto exitCode = start.exitCode()) {
     return *exitCode;
   }
+  // Before the first widget: each takes its texts in the desktop's language as it is built.
+  const palisor::InterfaceLanguage language;
   // The program ends only through Form1 ("終了" or closing it); hiding it to the tray must not.
   QApplication::setQuitOnLastWindowClosed(false);
 

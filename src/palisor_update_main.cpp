@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "language/Captions.h"
+#include "language/InterfaceLanguage.h"
 #include "platform/CommandLine.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
@@ -152,7 +154,9 @@ int RunOnce(const Request& request) {
     return ListHistory(settings);
   }
 
-  palisor::ConsoleEvents events(WriteOut, isatty(STDOUT_FILENO) == 1);
+  // The stage lines in the desktop's language; the log and the reasons stay as they are.
+  const palisor::InterfaceLanguage language;
+  palisor::ConsoleEvents events(WriteOut, isatty(STDOUT_FILENO) == 1, palisor::InterfaceCaptions());
   palisor::Transfer transfer;
   palisor::Preview preview;
   palisor::RunOptions options;

@@ -1,5 +1,7 @@
 #include "dialogs/ControlLook.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -9,6 +11,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStringList>
+#include <QStyle>
 #include <QWidget>
 
 #include "platform/qt/Fonts.h"
@@ -71,7 +74,16 @@ QFont ArialFont(double points, bool bold) {
                        points, bold);
 }
 
+int WidthForCaption(const QPushButton* button) {
+  // The frame on each side, and two pixels of air so the text does not touch it.
+  const int frame = button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+  return button->fontMetrics().horizontalAdvance(button->text()) + 2 * (frame + 2);
+}
+
 void KeepCaptionsWhole(QWidget* window) {
+  for (QPushButton* button : window->findChildren<QPushButton*>()) {
+    button->resize(std::max(button->width(), WidthForCaption(button)), button->height());
+  }
   QList<QWidget*> captioned;
   for (QCheckBox* box : window->findChildren<QCheckBox*>()) {
     captioned << box;

@@ -33,15 +33,15 @@ class AsteriskPasswordStyle final : public QProxyStyle {
 };
 
 // Two wordings, as the boxes have always shown them.
-const char* const kNoNeedToChangeThis = "通常は変更する必要はありません。";
-const char* const kNoNeedToChangeThese = "通常は変更する必要がありません。";
+const char* const kNoNeedToChangeThis =
+    QT_TRANSLATE_NOOP("palisor::Dialog", "通常は変更する必要はありません。");
+const char* const kNoNeedToChangeThese =
+    QT_TRANSLATE_NOOP("palisor::Dialog", "通常は変更する必要がありません。");
 
 QLineEdit* MakeTextBox(QWidget* frame, const char* name, int left, int top, int width,
-                       const char* toolTip = nullptr, int maxLength = 0) {
-  auto* box = MakeControl<QLineEdit>(frame, name, "", left, top, width, 264);
-  if (toolTip != nullptr) {
-    box->setToolTip(QString::fromUtf8(toolTip));
-  }
+                       const QString& toolTip = {}, int maxLength = 0) {
+  auto* box = MakeControl<QLineEdit>(frame, name, QString(), left, top, width, 264);
+  box->setToolTip(toolTip);
   if (maxLength > 0) {
     box->setMaxLength(maxLength);
   }
@@ -62,7 +62,7 @@ int StateOf(const QCheckBox* box) {
 Dialog::Dialog(Settings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings), draft_(settings) {
   setObjectName(QStringLiteral("Dialog"));
-  setWindowTitle(QStringLiteral("設定"));
+  setWindowTitle(tr("設定"));
   setFont(GothicFont(9));
   SizeClientInTwips(this, 8280, 7365);
   BuildProxyKinds();
@@ -80,77 +80,83 @@ Dialog::Dialog(Settings& settings, QWidget* parent)
 
 void Dialog::BuildProxyKinds() {
   auto* frame4 =
-      MakeControl<QGroupBox>(this, "Frame4", "制限をかけるPROXYの種類", 120, 120, 6735, 1695);
+      MakeControl<QGroupBox>(this, "Frame4", tr("制限をかけるPROXYの種類"), 120, 120, 6735, 1695);
   auto* cyber =
-      MakeControl<QGroupBox>(frame4, "Frame5", "サイバーシンドローム様", 240, 240, 6375, 615);
+      MakeControl<QGroupBox>(frame4, "Frame5", tr("サイバーシンドローム様"), 240, 240, 6375, 615);
   cyber->setProperty("index", 0);
   listChecks_[0] = MakeControl<QCheckBox>(cyber, "Check1", "Anonymous", 480, 240, 1575, 255);
   listChecks_[1] = MakeControl<QCheckBox>(cyber, "Check2", "Non-Anonymous", 2280, 240, 1575, 255);
   listChecks_[2] = MakeControl<QCheckBox>(cyber, "Check3", "Squid", 4320, 240, 1575, 255);
-  auto* overseas = MakeControl<QGroupBox>(frame4, "Frame5", "海外のリスト", 240, 960, 6375, 615);
+  auto* overseas =
+      MakeControl<QGroupBox>(frame4, "Frame5", tr("海外のリスト"), 240, 960, 6375, 615);
   overseas->setProperty("index", 1);
-  listChecks_[3] = MakeControl<QCheckBox>(overseas, "Check5", "ロシア１", 480, 240, 1575, 255);
-  listChecks_[4] = MakeControl<QCheckBox>(overseas, "Check6", "ロシア２", 2280, 240, 1575, 255);
-  listChecks_[5] = MakeControl<QCheckBox>(overseas, "Check7", "カナダ", 4320, 240, 1575, 255);
+  listChecks_[3] = MakeControl<QCheckBox>(overseas, "Check5", tr("ロシア１"), 480, 240, 1575, 255);
+  listChecks_[4] = MakeControl<QCheckBox>(overseas, "Check6", tr("ロシア２"), 2280, 240, 1575, 255);
+  listChecks_[5] = MakeControl<QCheckBox>(overseas, "Check7", tr("カナダ"), 4320, 240, 1575, 255);
 }
 
 void Dialog::BuildFtpServer() {
-  auto* frame1 = MakeControl<QGroupBox>(this, "Frame1", "FTPサーバ(制限をかけたいApacheサーバ)",
+  auto* frame1 = MakeControl<QGroupBox>(this, "Frame1", tr("FTPサーバ(制限をかけたいApacheサーバ)"),
                                         120, 1920, 6732, 2055);
-  MakeControl<QLabel>(frame1, "Label1", "FTPサーバ (例: ftp.mysite.example )", 360, 240, 3255, 255);
-  text1_ = MakeTextBox(frame1, "Text1", 360, 480, 2895, ".htaccessを置きたいサーバの名前");
+  MakeControl<QLabel>(frame1, "Label1", tr("FTPサーバ (例: ftp.mysite.example )"), 360, 240, 3255,
+                      255);
+  text1_ = MakeTextBox(frame1, "Text1", 360, 480, 2895, tr(".htaccessを置きたいサーバの名前"));
   MakeControl<QLabel>(frame1, "Label3", "UserID", 3480, 240, 1332, 252);
   text3_ = MakeTextBox(frame1, "Text3", 3480, 480, 1332);
-  MakeControl<QLabel>(frame1, "Label4", "パスワード", 4920, 240, 1332, 252);
+  MakeControl<QLabel>(frame1, "Label4", tr("パスワード"), 4920, 240, 1332, 252);
   text4_ = MakeTextBox(frame1, "Text4", 4920, 480, 1692);
   text4_->setEchoMode(QLineEdit::Password);
   auto* asterisk = new AsteriskPasswordStyle;
   asterisk->setParent(text4_);
   text4_->setStyle(asterisk);
-  MakeControl<QLabel>(frame1, "Label2", "格納ディレクトリ (例: /usr/home/hogehoge/public_html )",
-                      120, 840, 6492, 252);
+  MakeControl<QLabel>(frame1, "Label2",
+                      tr("格納ディレクトリ (例: /usr/home/hogehoge/public_html )"), 120, 840, 6492,
+                      252);
   text2_ = MakeTextBox(frame1, "Text2", 360, 1080, 6255);
-  MakeControl<QLabel>(frame1, "Label8", "格納ファイル名 (通常は変更しません) (例: .htaccess )", 120,
-                      1440, 6495, 255);
+  MakeControl<QLabel>(frame1, "Label8", tr("格納ファイル名 (通常は変更しません) (例: .htaccess )"),
+                      120, 1440, 6495, 255);
   text8_ = MakeTextBox(frame1, "Text8", 360, 1680, 3255);
   // On the frame's top edge, right of its caption: made after the frame so it stays on top.
-  check4_ = MakeControl<QCheckBox>(this, "Check4", "FTP有効", 5520, 1920, 1215, 255);
+  check4_ = MakeControl<QCheckBox>(this, "Check4", tr("FTP有効"), 5520, 1920, 1215, 255);
 }
 
 void Dialog::BuildOutputForm() {
   auto* frame3 =
-      MakeControl<QGroupBox>(this, "Frame3", "編集(通常は変更しません)", 120, 4080, 6735, 1695);
-  MakeControl<QLabel>(frame3, "Label11", "ファイルへの出力様式", 120, 240, 6375, 255);
-  text11_ = MakeTextBox(frame3, "Text11", 360, 480, 2175, kNoNeedToChangeThis);
-  auto* label9 = MakeControl<QLabel>(frame3, "Label9", "{PROXYアドレス}", 2640, 480, 1590, 225);
+      MakeControl<QGroupBox>(this, "Frame3", tr("編集(通常は変更しません)"), 120, 4080, 6735, 1695);
+  MakeControl<QLabel>(frame3, "Label11", tr("ファイルへの出力様式"), 120, 240, 6375, 255);
+  text11_ = MakeTextBox(frame3, "Text11", 360, 480, 2175, tr(kNoNeedToChangeThis));
+  auto* label9 = MakeControl<QLabel>(frame3, "Label9", tr("{PROXYアドレス}"), 2640, 480, 1590, 225);
   label9->setFont(GothicFont(11.25));
-  text12_ = MakeTextBox(frame3, "Text12", 4320, 480, 1935, kNoNeedToChangeThis);
-  MakeControl<QLabel>(frame3, "Label10", "制限プロクシ範囲(bit、通常32、16～32)", 120, 960, 3495,
+  text12_ = MakeTextBox(frame3, "Text12", 4320, 480, 1935, tr(kNoNeedToChangeThis));
+  MakeControl<QLabel>(frame3, "Label10", tr("制限プロクシ範囲(bit、通常32、16～32)"), 120, 960,
+                      3495, 255);
+  text9_ = MakeTextBox(frame3, "Text9", 360, 1200, 495, tr(kNoNeedToChangeThese), 2);
+  MakeControl<QLabel>(frame3, "Label6", tr("制限プロクシの最大数(通常:9999)"), 3480, 960, 2775,
                       255);
-  text9_ = MakeTextBox(frame3, "Text9", 360, 1200, 495, kNoNeedToChangeThese, 2);
-  MakeControl<QLabel>(frame3, "Label6", "制限プロクシの最大数(通常:9999)", 3480, 960, 2775, 255);
-  text6_ = MakeTextBox(frame3, "Text6", 3720, 1200, 735, kNoNeedToChangeThese, 4);
+  text6_ = MakeTextBox(frame3, "Text6", 3720, 1200, 735, tr(kNoNeedToChangeThese), 4);
 }
 
 void Dialog::BuildOther() {
-  auto* frame2 =
-      MakeControl<QGroupBox>(this, "Frame2", "その他(通常は変更しません)", 120, 5880, 6735, 915);
-  MakeControl<QLabel>(frame2, "Label5", "更新間隔(秒)", 120, 300, 1095, 255);
-  text7_ =
-      MakeTextBox(frame2, "Text7", 360, 540, 735,
-                  "PROXYは１時間おきに更新されるので３６００以下ではあまり意味がありません。", 5);
+  auto* frame2 = MakeControl<QGroupBox>(this, "Frame2", tr("その他(通常は変更しません)"), 120, 5880,
+                                        6735, 915);
+  MakeControl<QLabel>(frame2, "Label5", tr("更新間隔(秒)"), 120, 300, 1095, 255);
+  text7_ = MakeTextBox(
+      frame2, "Text7", 360, 540, 735,
+      tr("PROXYは１時間おきに更新されるので３６００以下ではあまり意味がありません。"), 5);
 }
 
 void Dialog::BuildButtonsAndBanner() {
   auto* ok = MakeControl<QPushButton>(this, "OKButton", "OK", 6960, 240, 1215, 375);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &Dialog::SaveAndClose);
-  auto* cancel = MakeControl<QPushButton>(this, "CancelButton", "ｷｬﾝｾﾙ", 6960, 720, 1215, 375);
+  auto* cancel = MakeControl<QPushButton>(this, "CancelButton", tr("ｷｬﾝｾﾙ"), 6960, 720, 1215, 375);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  auto* command1 = MakeControl<QPushButton>(this, "Command1", "国別制御", 6960, 1320, 1215, 375);
+  auto* command1 =
+      MakeControl<QPushButton>(this, "Command1", tr("国別制御"), 6960, 1320, 1215, 375);
   command1->setFont(GothicFont(9, true));
   connect(command1, &QPushButton::clicked, this, &Dialog::ShowCountryControl);
-  auto* command2 = MakeControl<QPushButton>(this, "Command2", "リスト設定", 6960, 1800, 1215, 375);
+  auto* command2 =
+      MakeControl<QPushButton>(this, "Command2", tr("リスト設定"), 6960, 1800, 1215, 375);
   connect(command2, &QPushButton::clicked, this, &Dialog::ShowListSettings);
   okButton_ = ok;
   cancelButton_ = cancel;
@@ -224,7 +230,7 @@ void Dialog::ShowCountryControl() {
   QMessageBox notice;
   notice.setWindowTitle(QStringLiteral("Palisor"));
   notice.setTextFormat(Qt::PlainText);
-  notice.setText(QStringLiteral(
+  notice.setText(tr(
       "注意！国別制御は出力されたファイルを「.htaccess」として使用する場合のみ指定してください。"));
   notice.setIcon(QMessageBox::NoIcon);
   notice.setStandardButtons(QMessageBox::Ok);
@@ -288,7 +294,7 @@ void Dialog::ShowSaveFailure(const std::string& error) {
   failure.setWindowTitle(QStringLiteral("Palisor"));
   failure.setTextFormat(Qt::PlainText);
   failure.setIcon(QMessageBox::Warning);
-  failure.setText(QStringLiteral("設定を保存できませんでした。\n") + FromBytes(error));
+  failure.setText(tr("設定を保存できませんでした。\n") + FromBytes(error));
   failure.setStandardButtons(QMessageBox::Ok);
   failure.exec();
 }

@@ -21,11 +21,11 @@ struct CountryFrame {
 
 // Japan to Korea, top to bottom, in the order of the Country enum.
 constexpr std::array<CountryFrame, kCountryCount> kCountryFrames{{
-    {"Frame1", "日本 からのアクセスを", "OPT_JP"},
-    {"Frame2", "中国 からのアクセスを", "OPT_CN"},
-    {"Frame3", "香港 からのアクセスを", "OPT_HK"},
-    {"Frame4", "台湾 からのアクセスを", "OPT_TW"},
-    {"Frame5", "韓国 からのアクセスを", "OPT_KR"},
+    {"Frame1", QT_TRANSLATE_NOOP("palisor::Dialog2", "日本 からのアクセスを"), "OPT_JP"},
+    {"Frame2", QT_TRANSLATE_NOOP("palisor::Dialog2", "中国 からのアクセスを"), "OPT_CN"},
+    {"Frame3", QT_TRANSLATE_NOOP("palisor::Dialog2", "香港 からのアクセスを"), "OPT_HK"},
+    {"Frame4", QT_TRANSLATE_NOOP("palisor::Dialog2", "台湾 からのアクセスを"), "OPT_TW"},
+    {"Frame5", QT_TRANSLATE_NOOP("palisor::Dialog2", "韓国 からのアクセスを"), "OPT_KR"},
 }};
 
 struct ModeButton {
@@ -36,9 +36,9 @@ struct ModeButton {
 
 const std::array<ModeButton, 3>& ModeButtons() {
   static const std::array<ModeButton, 3> buttons{{
-      {"未指定", 360, QColor()},
-      {"許可する", 1560, QColor(0, 0, 255)},
-      {"拒否する", 2880, QColor(255, 0, 0)},
+      {QT_TRANSLATE_NOOP("palisor::Dialog2", "未指定"), 360, QColor()},
+      {QT_TRANSLATE_NOOP("palisor::Dialog2", "許可する"), 1560, QColor(0, 0, 255)},
+      {QT_TRANSLATE_NOOP("palisor::Dialog2", "拒否する"), 2880, QColor(255, 0, 0)},
   }};
   return buttons;
 }
@@ -47,7 +47,7 @@ const std::array<ModeButton, 3>& ModeButtons() {
 
 Dialog2::Dialog2(Settings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setObjectName(QStringLiteral("Dialog2"));
-  setWindowTitle(QStringLiteral("国別制御"));
+  setWindowTitle(tr("国別制御"));
   setFont(GothicFont(9));
   SizeClientInTwips(this, 6030, 3795);
   BuildControls();
@@ -57,7 +57,7 @@ Dialog2::Dialog2(Settings& settings, QWidget* parent) : QDialog(parent), setting
 
 void Dialog2::BuildControls() {
   auto* ok = MakeControl<QPushButton>(this, "OKButton", "OK", 4680, 120, 1215, 375);
-  auto* cancel = MakeControl<QPushButton>(this, "CancelButton", "ｷｬﾝｾﾙ", 4680, 600, 1215, 375);
+  auto* cancel = MakeControl<QPushButton>(this, "CancelButton", tr("ｷｬﾝｾﾙ"), 4680, 600, 1215, 375);
   connect(ok, &QPushButton::clicked, this, [this] {
     StoreSelectedModes();
     accept();
@@ -67,14 +67,14 @@ void Dialog2::BuildControls() {
   std::vector<QWidget*> tabOrder{ok, cancel};
   for (int c = 0; c < kCountryCount; ++c) {
     const CountryFrame& country = kCountryFrames[c];
-    auto* frame = MakeControl<QGroupBox>(this, country.frameName, country.caption, 120,
+    auto* frame = MakeControl<QGroupBox>(this, country.frameName, tr(country.caption), 120,
                                          120 + 720 * c, 4335, 615);
 
     modeGroups_[c] = new QButtonGroup(frame);
     for (int index = 0; index < 3; ++index) {
       const ModeButton& mode = ModeButtons()[index];
-      auto* option = MakeControl<QRadioButton>(frame, country.arrayName, mode.caption, mode.left,
-                                               240, 1200, 255);
+      auto* option = MakeControl<QRadioButton>(frame, country.arrayName, tr(mode.caption),
+                                               mode.left, 240, 1200, 255);
       option->setProperty("index", index);
       option->setFont(GothicFont(9, true));
       if (mode.colour.isValid()) {

@@ -28,15 +28,29 @@ namespace {
 
 // As the settings dialog and 国別制御 name them, in kListSources rows.
 constexpr std::array<const char*, kListCount> kListCaptions = {
-    "日本",          "中国",  "香港",     "台湾",     "韓国",   "Anonymous",
-    "Non-Anonymous", "Squid", "ロシア１", "ロシア２", "カナダ",
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "日本"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "中国"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "香港"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "台湾"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "韓国"),
+    "Anonymous",
+    "Non-Anonymous",
+    "Squid",
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "ロシア１"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "ロシア２"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "カナダ"),
 };
 
 // The country modes in their order: the index is the mode.
-constexpr std::array<const char*, 3> kModeNames = {"未指定", "許可する", "拒否する"};
+constexpr std::array<const char*, 3> kModeNames = {
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "未指定"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "許可する"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "拒否する")};
 
-constexpr std::array<const char*, 3> kOtherLinesNames = {"毎回尋ねる", "残す (keep)",
-                                                         "置き換える (replace)"};
+constexpr std::array<const char*, 3> kOtherLinesNames = {
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "毎回尋ねる"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "残す (keep)"),
+    QT_TRANSLATE_NOOP("palisor::ListDialog", "置き換える (replace)")};
 constexpr std::array<OtherLines, 3> kOtherLinesChoices = {OtherLines::kAsk, OtherLines::kKeep,
                                                           OtherLines::kReplace};
 
@@ -73,8 +87,8 @@ QHBoxLayout* Beside(QWidget* box, QWidget* button) {
   return row;
 }
 
-QLabel* Note(const char* text) {
-  auto* note = new QLabel(QString::fromUtf8(text));
+QLabel* Note(const QString& text) {
+  auto* note = new QLabel(text);
   note->setWordWrap(true);
   return note;
 }
@@ -84,21 +98,20 @@ QLabel* Note(const char* text) {
 ListDialog::ListDialog(Settings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings), tryNumbers_(kSlotCount), tries_(kSlotCount) {
   setObjectName(QStringLiteral("ListDialog"));
-  setWindowTitle(QStringLiteral("リスト設定"));
+  setWindowTitle(tr("リスト設定"));
   setFont(GothicFont(9));
   auto* tabs = new QTabWidget;
   auto* lists = new QScrollArea;
   lists->setWidgetResizable(true);
   lists->setWidget(BuildListsPage());
-  tabs->addTab(lists, QStringLiteral("リスト"));
-  tabs->addTab(BuildOutputPage(), QStringLiteral("確認と出力"));
+  tabs->addTab(lists, tr("リスト"));
+  tabs->addTab(BuildOutputPage(), tr("確認と出力"));
 
   auto* buttons = new QDialogButtonBox;
   QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
   ok->setObjectName(QStringLiteral("OKButton"));
   ok->setDefault(true);
-  QPushButton* cancel =
-      buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
+  QPushButton* cancel = buttons->addButton(tr("キャンセル"), QDialogButtonBox::RejectRole);
   cancel->setObjectName(QStringLiteral("CancelButton"));
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     StoreIntoSettings();
@@ -122,33 +135,33 @@ QWidget* ListDialog::BuildListsPage() {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
 
-  auto* proxies = new QGroupBox(QStringLiteral("PROXYと海外のリスト (チェックで使用)"));
+  auto* proxies = new QGroupBox(tr("PROXYと海外のリスト (チェックで使用)"));
   auto* proxyGrid = new QGridLayout(proxies);
   for (std::size_t row = kCountryCount; row < kListCount; ++row) {
     const ListSource& source = kListSources[row];
     const int at = 2 * static_cast<int>(row - kCountryCount);
-    auto* check = Named(new QCheckBox(QString::fromUtf8(kListCaptions[row])), source.modeKey);
+    auto* check = Named(new QCheckBox(tr(kListCaptions[row])), source.modeKey);
     listChecks_[row - kCountryCount] = check;
     proxyGrid->addWidget(check, at, 0);
     urls_[row] = AddAddressRow(proxyGrid, at, source.urlKey, row, ListForm::kAddress);
   }
   layout->addWidget(proxies);
 
-  auto* countries = new QGroupBox(QStringLiteral("国別のリスト (国別制御の選択で使用)"));
+  auto* countries = new QGroupBox(tr("国別のリスト (国別制御の選択で使用)"));
   auto* countryGrid = new QGridLayout(countries);
   for (std::size_t c = 0; c < kCountryCount; ++c) {
     const ListSource& source = kListSources[c];
     const int at = 4 * static_cast<int>(c);
-    countryGrid->addWidget(new QLabel(QString::fromUtf8(kListCaptions[c])), at, 0);
+    countryGrid->addWidget(new QLabel(tr(kListCaptions[c])), at, 0);
     auto* mode = Named(new QComboBox, source.modeKey);
     for (const char* name : kModeNames) {
-      mode->addItem(QString::fromUtf8(name));
+      mode->addItem(tr(name));
     }
     countryModes_[c] = mode;
     countryGrid->addWidget(mode, at + 1, 0, Qt::AlignTop);
-    countryGrid->addWidget(new QLabel(QStringLiteral("許可リスト")), at, 1);
+    countryGrid->addWidget(new QLabel(tr("許可リスト")), at, 1);
     urls_[c] = AddAddressRow(countryGrid, at, source.urlKey, c, ListForm::kCountry);
-    countryGrid->addWidget(new QLabel(QStringLiteral("拒否リスト")), at + 2, 1);
+    countryGrid->addWidget(new QLabel(tr("拒否リスト")), at + 2, 1);
     denyUrls_[c] =
         AddAddressRow(countryGrid, at + 2, source.denyUrlKey, kDenySlots + c, ListForm::kCountry);
   }
@@ -160,7 +173,7 @@ QWidget* ListDialog::BuildListsPage() {
 QLineEdit* ListDialog::AddAddressRow(QGridLayout* grid, int row, std::string_view key,
                                      std::size_t slot, ListForm form) {
   auto* box = Named(new QLineEdit, key);
-  auto* tryButton = Named(new QPushButton(QStringLiteral("試す")), "Try_" + std::string(key));
+  auto* tryButton = Named(new QPushButton(tr("試す")), "Try_" + std::string(key));
   QLabel* answer = AnswerLabel(key);
   grid->addWidget(box, row, 2);
   grid->addWidget(tryButton, row, 3);
@@ -181,12 +194,12 @@ QWidget* ListDialog::BuildOutputPage() {
   auto* form = new QFormLayout(page);
 
   checkUrl_ = Named(new QLineEdit, "CHECKURL");
-  auto* tryCheck = Named(new QPushButton(QStringLiteral("試す")), "Try_CHECKURL");
-  form->addRow(QStringLiteral("確認するページ (CHECKURL)"), Beside(checkUrl_, tryCheck));
+  auto* tryCheck = Named(new QPushButton(tr("試す")), "Try_CHECKURL");
+  form->addRow(tr("確認するページ (CHECKURL)"), Beside(checkUrl_, tryCheck));
   form->addRow(
-      Note("サイトのページを指定します (例: https://www.mysite.example/)。送信の前後に"
-           "このページを要求し、新しいファイルでサーバエラー (500番台) になったときは"
-           "元のファイルに戻します。空なら確認しません。"));
+      Note(tr("サイトのページを指定します (例: https://www.mysite.example/)。送信の前後に"
+              "このページを要求し、新しいファイルでサーバエラー (500番台) になったときは"
+              "元のファイルに戻します。空なら確認しません。")));
   QLabel* checkAnswer = AnswerLabel("CHECKURL");
   form->addRow(checkAnswer);
   connect(tryCheck, &QPushButton::clicked, this, [this, checkAnswer] {
@@ -198,12 +211,11 @@ QWidget* ListDialog::BuildOutputPage() {
   });
 
   caFile_ = Named(new QLineEdit, "CAFILE");
-  auto* browse = Named(new QPushButton(QStringLiteral("参照…")), "CAFILEBrowse");
-  form->addRow(QStringLiteral("追加の証明書 (CAFILE, PEM)"), Beside(caFile_, browse));
+  auto* browse = Named(new QPushButton(tr("参照…")), "CAFILEBrowse");
+  form->addRow(tr("追加の証明書 (CAFILE, PEM)"), Beside(caFile_, browse));
   connect(browse, &QPushButton::clicked, this, [this] {
-    const QString chosen =
-        QFileDialog::getOpenFileName(this, QStringLiteral("証明書ファイル"), caFile_->text(),
-                                     QStringLiteral("PEM (*.pem *.crt);;すべてのファイル (*)"));
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, tr("証明書ファイル"), caFile_->text(), tr("PEM (*.pem *.crt);;すべてのファイル (*)"));
     if (!chosen.isEmpty()) {
       caFile_->setText(chosen);
     }
@@ -211,37 +223,37 @@ QWidget* ListDialog::BuildOutputPage() {
 
   perLine_ = Named(new QSpinBox, "PERLINE");
   perLine_->setRange(0, kPerLineMax);
-  perLine_->setSpecialValueText(QStringLiteral("自動 (CHARBF の形による)"));
-  form->addRow(QStringLiteral("1行のアドレス数 (PERLINE)"), perLine_);
+  perLine_->setSpecialValueText(tr("自動 (CHARBF の形による)"));
+  form->addRow(tr("1行のアドレス数 (PERLINE)"), perLine_);
 
-  merge_ = Named(new QCheckBox(QStringLiteral("重なるアドレスをまとめて書く (MERGE)")), "MERGE");
+  merge_ = Named(new QCheckBox(tr("重なるアドレスをまとめて書く (MERGE)")), "MERGE");
   form->addRow(merge_);
 
   otherLines_ = Named(new QComboBox, "OTHERLINES");
   for (const char* name : kOtherLinesNames) {
-    otherLines_->addItem(QString::fromUtf8(name));
+    otherLines_->addItem(tr(name));
   }
-  form->addRow(QStringLiteral("サイトのファイルにある自分の行 (OTHERLINES)"), otherLines_);
+  form->addRow(tr("サイトのファイルにある自分の行 (OTHERLINES)"), otherLines_);
 
   lcFile_ = Named(new QLineEdit, "LCFILE");
-  form->addRow(QStringLiteral("出力ファイル (LCFILE)"), lcFile_);
+  form->addRow(tr("出力ファイル (LCFILE)"), lcFile_);
 
   lineSep_ = Named(new QComboBox, "LINESEP");
   lineSep_->setEditable(true);
   for (const char* code : kLineSeparatorCodes) {
     lineSep_->addItem(QString::fromLatin1(code));
   }
-  form->addRow(QStringLiteral("行の区切り (LINESEP)"), lineSep_);
+  form->addRow(tr("行の区切り (LINESEP)"), lineSep_);
   form->addRow(
-      Note("\\n: LF、\\N: CR LF、\\t: タブ、\\,: カンマ、\\|: 縦線。"
-           "改行のない区切りのファイルは送信しません。"));
+      Note(tr("\\n: LF、\\N: CR LF、\\t: タブ、\\,: カンマ、\\|: 縦線。"
+              "改行のない区切りのファイルは送信しません。")));
   return page;
 }
 
 void ListDialog::StartTry(std::size_t slot, QLabel* answer,
                           std::function<std::string(std::stop_token)> attempt) {
   const unsigned number = ++tryNumbers_[slot];
-  answer->setText(QStringLiteral("試しています…"));
+  answer->setText(tr("試しています…"));
   // Replacing the thread stops and joins the try before it, which gives up within moments.
   tries_[slot] = std::jthread(
       [this, slot, number, answer, attempt = std::move(attempt)](std::stop_token stop) {

@@ -1,10 +1,8 @@
 #include "mainwindow/Countdown.h"
 
-namespace palisor {
+#include "language/Captions.h"
 
-std::string WaitingCaption(std::int32_t secondsLeft) {
-  return "待機中(" + std::to_string(secondsLeft) + "秒)";
-}
+namespace palisor {
 
 void Countdown::Tick() {
   --secondsLeft_;
@@ -25,7 +23,7 @@ void Countdown::Start() {
 
 void Countdown::Stop() {
   window_.SetTimerInterval(kTimerStopped);
-  window_.SetCaption("停止中");
+  window_.SetCaption(StoppedCaption());
 }
 
 }  // namespace palisor

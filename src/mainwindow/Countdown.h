@@ -22,9 +22,6 @@ class CountdownWindow {
   virtual void RunUpdateNow() = 0;
 };
 
-// "待機中(" n "秒)": the caption while the countdown runs.
-std::string WaitingCaption(std::int32_t secondsLeft);
-
 // The one-second countdown to the next automatic update run. It counts ticks, not wall time.
 class Countdown final {
  public:

@@ -1,5 +1,6 @@
 #include "mainwindow/Form1.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -11,7 +12,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "dialogs/ControlLook.h"
 #include "dialogs/Dialog.h"
+#include "language/Captions.h"
 #include "platform/Paths.h"
 #include "platform/qt/Fonts.h"
 #include "platform/qt/SystemTray.h"
@@ -85,23 +88,18 @@ void Form1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromUtf8(kProductName));
   setWindowIcon(ProgramIcon(false));
-  setFixedSize(TwipsToPixels(kClientWidthTwips, logicalDpiX()),
-               TwipsToPixels(kClientHeightTwips, logicalDpiY()));
 
   // Created from left to right, which is also the tab order.
-  command3_ =
-      AddButton("Command3", 0, 600, QStringLiteral("開始"), QStringLiteral("タイマーを開始します"));
-  command4_ = AddButton("Command4", 600, 600, QStringLiteral("停止"),
-                        QStringLiteral("タイマーを停止します。"));
-  command1_ = AddButton("Command1", 1200, 835, QStringLiteral("手動実行"),
-                        QStringLiteral("すぐに実行します"));
-  command5_ = AddButton("Command5", 2040, 600, QStringLiteral("設定"),
-                        QStringLiteral("FTPやPROXYの設定を行います"));
-  command2_ = AddButton("Command2", 2640, 600, QStringLiteral("終了"),
-                        QStringLiteral("プログラムを終了します"));
-  command6_ = AddButton("Command6", 3240, 600, QStringLiteral("▼"),
-                        QStringLiteral("ウィンドウを最小化します。"));
+  command3_ = AddButton("Command3", 0, 600, tr("開始"), tr("タイマーを開始します"));
+  command4_ = AddButton("Command4", 600, 600, tr("停止"), tr("タイマーを停止します。"));
+  command1_ = AddButton("Command1", 1200, 835, tr("手動実行"), tr("すぐに実行します"));
+  command5_ = AddButton("Command5", 2040, 600, tr("設定"), tr("FTPやPROXYの設定を行います"));
+  command2_ = AddButton("Command2", 2640, 600, tr("終了"), tr("プログラムを終了します"));
+  command6_ =
+      AddButton("Command6", 3240, 600, QStringLiteral("▼"), tr("ウィンドウを最小化します。"));
   command6_->setFont(font());  // the window's default font, unlike the other five
+  setFixedSize(TwipsToPixels(kClientWidthTwips, logicalDpiX()) + rowGrowth_,
+               TwipsToPixels(kClientHeightTwips, logicalDpiY()));
 
   setTabOrder(command3_, command4_);
   setTabOrder(command4_, command1_);
@@ -123,9 +121,11 @@ QPushButton* Form1::AddButton(const char* name, int leftTwips, int widthTwips,
   button->setToolTip(toolTip);
   buttonToolTips_.emplace_back(button, toolTip);
   button->setFont(ButtonFont());
-  button->setGeometry(TwipsToPixels(leftTwips, logicalDpiX()), 0,
-                      TwipsToPixels(widthTwips, logicalDpiX()),
+  const int laidOut = TwipsToPixels(widthTwips, logicalDpiX());
+  const int width = std::max(laidOut, WidthForCaption(button));
+  button->setGeometry(TwipsToPixels(leftTwips, logicalDpiX()) + rowGrowth_, 0, width,
                       TwipsToPixels(kButtonHeightTwips, logicalDpiY()));
+  rowGrowth_ += width - laidOut;
   return button;
 }
 
@@ -164,11 +164,11 @@ void Form1::RunStarted() {
 }
 
 void Form1::StageStarted(const StageReached& stage) {
-  SetCaption(StageName(stage));
+  SetCaption(CaptionText(StageName(stage)));
 }
 
 void Form1::LinesWritten(std::uint64_t count) {
-  SetCaption(AnalysingCaption(count));
+  SetCaption(WritingCaption(count));
 }
 
 void Form1::SetTimerInterval(int milliseconds) {
@@ -230,17 +230,15 @@ void Form1::AskAboutOwnerLines(std::size_t lines, const std::string& reason) {
   question.setIcon(QMessageBox::Question);
   question.setTextFormat(Qt::PlainText);
   question.setText(
-      QStringLiteral(
-          "サイトの%1に、Palisorが書いたのではない行が%2行あります。まだ何も送っていません。\n\n"
-          "残す: Palisorは「# BEGIN Palisor」から「# END Palisor」までだけを書き、"
-          "ほかの行はそのまま残します。\n置き換える: ファイル全体を新しいものに置き換えます。")
+      tr("サイトの%1に、Palisorが書いたのではない行が%2行あります。まだ何も送っていません。\n\n"
+         "残す: Palisorは「# BEGIN Palisor」から「# END Palisor」までだけを書き、"
+         "ほかの行はそのまま残します。\n置き換える: ファイル全体を新しいものに置き換えます。")
           .arg(QString::fromStdString(state_.settings.SVFILE))
           .arg(lines));
   question.setInformativeText(QString::fromStdString(reason));
-  QPushButton* keep = question.addButton(QStringLiteral("残す"), QMessageBox::AcceptRole);
-  QPushButton* replace =
-      question.addButton(QStringLiteral("置き換える"), QMessageBox::DestructiveRole);
-  QPushButton* cancel = question.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+  QPushButton* keep = question.addButton(tr("残す"), QMessageBox::AcceptRole);
+  QPushButton* replace = question.addButton(tr("置き換える"), QMessageBox::DestructiveRole);
+  QPushButton* cancel = question.addButton(tr("キャンセル"), QMessageBox::RejectRole);
   question.setDefaultButton(keep);
   question.setEscapeButton(cancel);
   question.exec();
@@ -252,7 +250,7 @@ void Form1::AskAboutOwnerLines(std::size_t lines, const std::string& reason) {
   if (!saved.ok()) {
     QMessageBox::warning(
         nullptr, QString::fromUtf8(kProductName),
-        QStringLiteral("設定を保存できませんでした。\n") + QString::fromStdString(saved.error));
+        tr("設定を保存できませんでした。\n") + QString::fromStdString(saved.error));
     return;
   }
   state_.settings = std::move(saved.value);
@@ -261,7 +259,7 @@ void Form1::AskAboutOwnerLines(std::size_t lines, const std::string& reason) {
 
 void Form1::RunEnded(const RunReport& report) {
   if (const auto caption = ClosingCaption(report)) {
-    SetCaption(*caption);
+    SetCaption(CaptionText(*caption));
   }
   EnableRunButtons(true);
   countdown_.Restart(state_.settings.TMINT);

@@ -71,6 +71,8 @@ class Form1 final : public QWidget, public CountdownWindow, private RunEvents, p
   void EnableRunButtons(bool enabled);
 
   void BuildControls();
+  // Places the next button of the row by its layout, wider where its caption needs it, which
+  // moves the buttons after it to the right.
   QPushButton* AddButton(const char* name, int leftTwips, int widthTwips, const QString& caption,
                          const QString& toolTip);
   void ConnectControls();
@@ -100,6 +102,8 @@ class Form1 final : public QWidget, public CountdownWindow, private RunEvents, p
   QPushButton* command6_ = nullptr;
   QTimer* timer1_ = nullptr;
   QTimer* trayWatch_ = nullptr;
+  // What the row of buttons grew by, left to right, so that no caption is cut.
+  int rowGrowth_ = 0;
   // Each button with its own tooltip: the buttons cover the whole window, so the last run's
   // summary is added under each of them to be seen wherever the pointer rests.
   std::vector<std::pair<QPushButton*, QString>> buttonToolTips_;

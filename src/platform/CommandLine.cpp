@@ -160,7 +160,8 @@ std::optional<int> TakeCommandLine(std::string_view program, int argc, char** ar
           stdout);
       return kExitOk;
     case CommandLine::Request::kVersion:
-      std::printf("%.*s " PALISOR_VERSION "\n", static_cast<int>(program.size()), program.data());
+      std::printf("%.*s " PALISOR_VERSION "\nLicense: MIT\n", static_cast<int>(program.size()),
+                  program.data());
       return kExitOk;
     case CommandLine::Request::kStart:
       break;

@@ -4,11 +4,14 @@
 
 namespace palisor {
 
-ConsoleEvents::ConsoleEvents(Write write, bool terminal, Clock clock)
-    : write_(std::move(write)), terminal_(terminal), clock_(std::move(clock)) {}
+ConsoleEvents::ConsoleEvents(Write write, bool terminal, CaptionWording wording, Clock clock)
+    : write_(std::move(write)),
+      terminal_(terminal),
+      wording_(std::move(wording)),
+      clock_(std::move(clock)) {}
 
 void ConsoleEvents::StageStarted(const StageReached& stage) {
-  ShowLine(StageName(stage));
+  ShowLine(wording_.fixed(StageName(stage)));
 }
 
 void ConsoleEvents::RunEnded(const RunReport& report) {
@@ -16,7 +19,7 @@ void ConsoleEvents::RunEnded(const RunReport& report) {
     ShowLine(note);
   }
   if (const auto caption = ClosingCaption(report)) {
-    ShowLine(*caption);
+    ShowLine(wording_.fixed(*caption));
   } else {
     FinishCount();
   }
@@ -31,7 +34,7 @@ void ConsoleEvents::ShowLine(std::string_view text) {
 
 void ConsoleEvents::FinishCount() {
   if (countPending_) {
-    write_("\r" + AnalysingCaption(latestCount_));
+    write_("\r" + AnalysingCaption(latestCount_, wording_.analysing));
     countOpen_ = true;
   }
   if (countOpen_) {
@@ -52,7 +55,7 @@ void ConsoleEvents::LinesWritten(std::uint64_t count) {
     countPending_ = true;
     return;
   }
-  write_("\r" + AnalysingCaption(count));
+  write_("\r" + AnalysingCaption(count, wording_.analysing));
   countOpen_ = true;
   countPending_ = false;
   countShownAt_ = now;

@@ -11,9 +11,9 @@
 namespace palisor {
 
 // What palisor-update shows of a run: one line per stage, and the caption the run leaves
-// standing. On a terminal the count of entries written, "解析中(n件)", is rewritten in place a
-// few times a second; in a pipe or a file it is left out, so a scheduled job's log holds the
-// stages only.
+// standing, in the wording it is given. On a terminal the count of entries written, "解析中(n件)",
+// is rewritten in place a few times a second; in a pipe or a file it is left out, so a scheduled
+// job's log holds the stages only.
 class ConsoleEvents final : public RunEvents {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -22,7 +22,8 @@ class ConsoleEvents final : public RunEvents {
   // How often at most the count is rewritten.
   static constexpr std::chrono::milliseconds kProgressInterval{100};
 
-  ConsoleEvents(Write write, bool terminal, Clock clock = std::chrono::steady_clock::now);
+  ConsoleEvents(Write write, bool terminal, CaptionWording wording = {},
+                Clock clock = std::chrono::steady_clock::now);
   ConsoleEvents(const ConsoleEvents&) = delete;
   ConsoleEvents& operator=(const ConsoleEvents&) = delete;
 
@@ -38,6 +39,7 @@ class ConsoleEvents final : public RunEvents {
 
   Write write_;
   bool terminal_;
+  CaptionWording wording_;
   Clock clock_;
   bool countOpen_ = false;
   bool countPending_ = false;  // latestCount_ is newer than the count on screen

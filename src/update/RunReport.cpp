@@ -39,8 +39,12 @@ std::optional<std::string_view> ClosingCaption(const RunReport& report) {
   return std::nullopt;
 }
 
-std::string AnalysingCaption(std::uint64_t linesWritten) {
-  return std::string(kCaptionAnalysing) + "(" + std::to_string(linesWritten + 1) + "件)";
+std::string AnalysingCaption(std::uint64_t linesWritten, std::string_view pattern) {
+  std::string caption(pattern);
+  if (const std::size_t at = caption.find("%1"); at != std::string::npos) {
+    caption.replace(at, 2, std::to_string(linesWritten + 1));
+  }
+  return caption;
 }
 
 std::vector<std::string> PublishingNotes(const RunReport& report) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,8 +74,21 @@ struct RunReport {
 // writing the file, "解析中" in place of its count; otherwise (nothing) the last stage's.
 std::optional<std::string_view> ClosingCaption(const RunReport& report);
 
-// "解析中(n件)": n the number of the entry to come, as the count has always been shown.
-std::string AnalysingCaption(std::uint64_t linesWritten);
+// "解析中(n件)": n the number of the entry to come, as the count has always been shown. A
+// program in another language gives the caption's `pattern` there, "%1" standing for n.
+inline constexpr std::string_view kAnalysingPattern = "解析中(%1件)";
+std::string AnalysingCaption(std::uint64_t linesWritten,
+                             std::string_view pattern = kAnalysingPattern);
+
+// How a program shows the captions above: `fixed` turns StageName's and ClosingCaption's into
+// its language, `analysing` is AnalysingCaption's pattern there. As given, in Japanese, unless
+// it says otherwise.
+struct CaptionWording {
+  std::function<std::string(std::string_view)> fixed = [](std::string_view caption) {
+    return std::string(caption);
+  };
+  std::string analysing{kAnalysingPattern};
+};
 
 // "1 line", "2 lines".
 std::string CountOfLines(std::uint64_t count);

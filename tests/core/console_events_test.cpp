@@ -16,7 +16,7 @@ const ListSource& kAnonymous = kListSources[5];
 // What palisor-update writes of a run, into a string, on a clock the test moves by hand.
 struct Console {
   explicit Console(bool terminal)
-      : events([this](std::string_view text) { output += text; }, terminal,
+      : events([this](std::string_view text) { output += text; }, terminal, {},
                [this] { return now; }) {}
 
   void Advance(milliseconds step) { now += step; }

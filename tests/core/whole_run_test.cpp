@@ -94,6 +94,7 @@ struct Row {
   Holder holder = Holder::kNone;
   std::vector<std::string> arguments = {};
   Output console = Output::kPipe;
+  std::string_view locale = kJapaneseLocale;
   // When palisor-update gets `signal`: once this stage is printed, or, with a server that
   // withholds a reply, once it does.
   std::string stopAt = {};
@@ -103,6 +104,7 @@ struct Row {
   // What must come of it.
   int exit = 0;  // in-process: as palisor-update would exit
   std::vector<std::string> stages = {};
+  std::string loggedStage = {};        // when the log names the last stage otherwise than printed
   std::vector<std::string> said = {};  // a part of each line on standard error, in order
   std::string output = kPrevious;
   std::string uploaded = kLive;
@@ -141,12 +143,19 @@ int ExitFor(Outcome outcome) {
 }
 
 // How palisor.log tells a row's run: its outcome and its last stage.
+// The last stage a row's run reached, as the log names it.
+std::string LastStage(const Row& row, std::string_view none = "") {
+  return !row.loggedStage.empty() ? row.loggedStage
+         : row.stages.empty()     ? std::string(none)
+                                  : row.stages.back();
+}
+
 std::string LogLineOf(const Row& row) {
   const char* outcome = row.exit == 0          ? (row.stages.empty() ? "nothing to do" : "ok")
                         : row.exit == 1        ? "failed"
                         : row.exit == kSkipped ? "skipped"
                                                : "abandoned";
-  return "  " + std::string(outcome) + "  stage: " + (row.stages.empty() ? "-" : row.stages.back());
+  return "  " + std::string(outcome) + "  stage: " + LastStage(row, "-");
 }
 
 // `count` addresses of 10.0.0.0/16, each after `before`, one a line.
@@ -238,7 +247,7 @@ class WholeRunTest : public ::testing::Test {
     }
     EXPECT_EQ(ReadBytes(work / "htaccess.txt"), row.output);
     EXPECT_EQ(ReadBytes(ftpHome / "public_html/.htaccess"), row.uploaded);
-    if (row.stages.empty() || row.stages.back() != kSending) {
+    if (LastStage(row) != kSending) {
       EXPECT_EQ(site.Commands().size(), commandsBefore) << "only 送信中 contacts the site";
     }
     std::vector<std::string> files = FileNames(work.path());
@@ -323,7 +332,7 @@ class WholeRunTest : public ::testing::Test {
         work.Write("palisor.ini", settings);
       }
     }
-    Command command(work.path(), row.arguments, row.console);
+    Command command(work.path(), row.arguments, row.console, row.locale);
     if (row.signal != 0) {
       if (row.stopAt.empty()) {
         AwaitWithheldReply(row.site, site);
@@ -461,6 +470,15 @@ TEST_F(WholeRunTest, EachRunEndsAsItsRowSays) {
        .urls = ProxyList(1, one),
        .exit = 1,
        .stages = {kAnonymous, kAnalysing, kSending},
+       .said = {"unencrypted", "530"},
+       .output = oneWritten},
+      {.name = "a refused login, in English: the stage lines only; the log and the reasons as ever",
+       .ftp = "SVPSWD=wrong\n",
+       .urls = ProxyList(1, one),
+       .locale = "en_US.UTF-8",
+       .exit = 1,
+       .stages = {"Fetching proxy list [Anonymous]", "Analysing", "Uploading"},
+       .loggedStage = kSending,
        .said = {"unencrypted", "530"},
        .output = oneWritten},
       {.name = "a refusal from the server carrying escape bytes",

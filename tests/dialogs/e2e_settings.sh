@@ -9,6 +9,9 @@
 #
 # usage: e2e_settings.sh PROGRAM SCREENSHOT_DIR
 set -euo pipefail
+# The windows looked for carry their Japanese titles, whatever the machine's locale.
+export LANG=C.UTF-8
+unset LANGUAGE LC_ALL LC_MESSAGES
 
 program=$(realpath "$1")
 shots=$(realpath -m "$2")

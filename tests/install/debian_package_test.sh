@@ -30,8 +30,9 @@ dpkg_in_root() {
     fail "dpkg $*: $(grep -v 'files list file for package' "$scratch/dpkg.log")"
 }
 dpkg_in_root -i "$deb"
-[ "$("$root/usr/bin/palisor-update" --version)" = "palisor-update $version" ] ||
-  fail "the installed palisor-update does not print $version"
+[ "$("$root/usr/bin/palisor-update" --version)" = "palisor-update $version
+License: MIT" ] ||
+  fail "the installed palisor-update does not print $version and the license"
 grep -q "^ExecStart=/usr/bin/palisor-update " "$root/usr/share/systemd/user/palisor-update.service" ||
   fail "the service does not start /usr/bin/palisor-update"
 dpkg_in_root -r palisor

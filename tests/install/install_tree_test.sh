@@ -44,8 +44,9 @@ odd=$(find "$root" ! -type d \( -perm /022 -o \( -perm /111 ! -path "*/bin/*" \)
   -o \( ! -perm -555 -path "*/bin/*" \) \))
 [ -z "$odd" ] || fail "wrong modes: $odd"
 
-[ "$("$prefix/bin/palisor-update" --version)" = "palisor-update $version" ] ||
-  fail "palisor-update --version does not print $version"
+[ "$("$prefix/bin/palisor-update" --version)" = "palisor-update $version
+License: MIT" ] ||
+  fail "palisor-update --version does not print $version and the license"
 
 desktop-file-validate "$prefix/share/applications/org.palisor.Palisor.desktop"
 

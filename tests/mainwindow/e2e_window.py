@@ -67,9 +67,11 @@ class Desktop:
             raise Failure("Xvfb did not start")
         runtime = Path(scratch) / "runtime"
         runtime.mkdir(mode=0o700)
+        # The captions and buttons looked for are the Japanese ones, whatever the machine's locale.
         self.env = dict(os.environ, DISPLAY=":" + number, QT_QPA_PLATFORM="xcb",
-                        XDG_RUNTIME_DIR=str(runtime))
-        self.env.pop("XAUTHORITY", None)
+                        XDG_RUNTIME_DIR=str(runtime), LANG="C.UTF-8")
+        for name in ("XAUTHORITY", "LANGUAGE", "LC_ALL", "LC_MESSAGES"):
+            self.env.pop(name, None)
         self.tray_panel = self.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
                     "--width", "120", "--heighttype", "pixel", "--height", "24",
                     "--transparent", "false", "--tint", "0x808080", "--SetDockType", "false"])

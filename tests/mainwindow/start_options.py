@@ -89,7 +89,7 @@ def check_answers_without_display(palisor, scratch):
           f"--help: {help_text.stdout!r}")
     check("--dir DIR" in help_text.stdout, "--help does not describe --dir")
     version = run(palisor, ["--version"], environment(), scratch)
-    check(re.fullmatch(r"palisor \d+(\.\d+)*\n", version.stdout), f"--version: {version.stdout!r}")
+    check(re.fullmatch(r"palisor \d+(\.\d+)*\nLicense: MIT\n", version.stdout), f"--version: {version.stdout!r}")
     check(sorted(os.listdir(scratch)) == [], "answering options left files behind")
 
 

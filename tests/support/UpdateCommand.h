@@ -45,11 +45,29 @@ enum class Output {
   kClosedPipe,  // a pipe whose reader has gone away
 };
 
+// The locale a run gets unless a test chooses one: the stage lines in Japanese, whatever the
+// machine's.
+inline constexpr std::string_view kJapaneseLocale = "C.UTF-8";
+
+// This process's environment with the locale `locale` alone deciding the language.
+inline std::vector<std::string> EnvironmentWithLocale(std::string_view locale) {
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string_view entry(*variable);
+    const std::string_view name = entry.substr(0, entry.find('='));
+    if (name != "LANGUAGE" && name != "LC_ALL" && name != "LC_MESSAGES" && name != "LANG") {
+      environment.emplace_back(entry);
+    }
+  }
+  environment.push_back("LANG=" + std::string(locale));
+  return environment;
+}
+
 // One palisor-update process in `workDir`, its standard error a pipe.
 class Command final {
  public:
   Command(const std::filesystem::path& workDir, const std::vector<std::string>& arguments,
-          Output output = Output::kPipe) {
+          Output output = Output::kPipe, std::string_view locale = kJapaneseLocale) {
     int outEnds[2];
     int errEnds[2];
     if (output == Output::kTerminal) {
@@ -68,6 +86,12 @@ class Command final {
       argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> environmentText = EnvironmentWithLocale(locale);
+    std::vector<char*> environment;
+    for (std::string& variable : environmentText) {
+      environment.push_back(variable.data());
+    }
+    environment.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -76,7 +100,7 @@ class Command final {
     posix_spawn_file_actions_adddup2(&actions, errEnds[1], STDERR_FILENO);
     posix_spawn_file_actions_addclose(&actions, outFd_);
     posix_spawn_file_actions_addclose(&actions, errFd_);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environment.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     close(outEnds[1]);
     close(errEnds[1]);
