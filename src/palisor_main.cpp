@@ -1,11 +1,11 @@
 #include <QApplication>
 
-#include "language/InterfaceLanguage.h"
 #include "mainwindow/Form1.h"
 #include "platform/Process.h"
 #include "platform/Transfer.h"
 #include "platform/qt/StopSignals.h"
 #include "platform/qt/WindowStart.h"
+#include "platform/qt/language/InterfaceLanguage.h"
 #include "settings/Settings.h"
 #include "update/RunUpdate.h"
 

@@ -11,13 +11,13 @@
 #include <string_view>
 #include <vector>
 
-#include "language/Captions.h"
-#include "language/InterfaceLanguage.h"
 #include "platform/CommandLine.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/StopSignals.h"
 #include "platform/Transfer.h"
+#include "platform/qt/language/Captions.h"
+#include "platform/qt/language/InterfaceLanguage.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 #include "update/ConsoleEvents.h"

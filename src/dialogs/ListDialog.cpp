@@ -170,10 +170,17 @@ QWidget* ListDialog::BuildListsPage() {
   return page;
 }
 
+// Enter in a box means OK, whichever try was pressed last.
+QPushButton* ListDialog::TryButton(std::string_view key) {
+  auto* button = Named(new QPushButton(tr("試す")), "Try_" + std::string(key));
+  button->setAutoDefault(false);
+  return button;
+}
+
 QLineEdit* ListDialog::AddAddressRow(QGridLayout* grid, int row, std::string_view key,
                                      std::size_t slot, ListForm form) {
   auto* box = Named(new QLineEdit, key);
-  auto* tryButton = Named(new QPushButton(tr("試す")), "Try_" + std::string(key));
+  QPushButton* tryButton = TryButton(key);
   QLabel* answer = AnswerLabel(key);
   grid->addWidget(box, row, 2);
   grid->addWidget(tryButton, row, 3);
@@ -194,7 +201,7 @@ QWidget* ListDialog::BuildOutputPage() {
   auto* form = new QFormLayout(page);
 
   checkUrl_ = Named(new QLineEdit, "CHECKURL");
-  auto* tryCheck = Named(new QPushButton(tr("試す")), "Try_CHECKURL");
+  QPushButton* tryCheck = TryButton("CHECKURL");
   form->addRow(tr("確認するページ (CHECKURL)"), Beside(checkUrl_, tryCheck));
   form->addRow(
       Note(tr("サイトのページを指定します (例: https://www.mysite.example/)。送信の前後に"

@@ -41,6 +41,7 @@ class ListDialog final : public QDialog {
  private:
   QWidget* BuildListsPage();
   QWidget* BuildOutputPage();
+  QPushButton* TryButton(std::string_view key);
   // An address box with its try button at `row`, its answer on the row below.
   QLineEdit* AddAddressRow(QGridLayout* grid, int row, std::string_view key, std::size_t slot,
                            ListForm form);

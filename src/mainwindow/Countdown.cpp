@@ -1,6 +1,6 @@
 #include "mainwindow/Countdown.h"
 
-#include "language/Captions.h"
+#include "platform/qt/language/Captions.h"
 
 namespace palisor {
 

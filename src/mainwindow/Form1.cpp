@@ -14,11 +14,11 @@
 
 #include "dialogs/ControlLook.h"
 #include "dialogs/Dialog.h"
-#include "language/Captions.h"
 #include "platform/Paths.h"
 #include "platform/qt/Fonts.h"
 #include "platform/qt/SystemTray.h"
 #include "platform/qt/Twips.h"
+#include "platform/qt/language/Captions.h"
 #include "settings/SaveSettings.h"
 #include "settings/SettingsFile.h"
 #include "update/RunLog.h"

@@ -23,9 +23,9 @@
 #include "dialogs/Dialog.h"
 #include "dialogs/Dialog2.h"
 #include "dialogs/ListDialog.h"
-#include "language/Captions.h"
-#include "language/InterfaceLanguage.h"
 #include "mainwindow/Form1.h"
+#include "platform/qt/language/Captions.h"
+#include "platform/qt/language/InterfaceLanguage.h"
 
 namespace palisor {
 namespace {

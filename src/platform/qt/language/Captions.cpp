@@ -1,10 +1,10 @@
-#include "language/Captions.h"
+#include "platform/qt/language/Captions.h"
 
 #include <QtGlobal>
 #include <algorithm>
 #include <iterator>
 
-#include "language/InterfaceLanguage.h"
+#include "platform/qt/language/InterfaceLanguage.h"
 
 namespace palisor {
 namespace {

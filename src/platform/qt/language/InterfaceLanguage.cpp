@@ -1,4 +1,4 @@
-#include "language/InterfaceLanguage.h"
+#include "platform/qt/language/InterfaceLanguage.h"
 
 #include <QCoreApplication>
 
