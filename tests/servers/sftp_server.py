@@ -46,6 +46,9 @@ async def serve(user, password, home, key, port):
         server_host_keys=[key],
         sftp_factory=lambda channel: asyncssh.SFTPServer(channel, chroot=home),
         allow_scp=False,
+        # A server started on the port of one that just ended finds it in TIME_WAIT from
+        # the connections that one closed; asyncssh, unlike asyncio, does not reuse it.
+        reuse_address=True,
     )
     print(server.sockets[0].getsockname()[1], flush=True)
     await asyncio.Future()
