@@ -99,7 +99,8 @@ ListDialog::ListDialog(Settings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings), tryNumbers_(kSlotCount), tries_(kSlotCount) {
   setObjectName(QStringLiteral("ListDialog"));
   setWindowTitle(tr("リスト設定"));
-  setFont(GothicFont(9));
+  // Laid out by Qt, it keeps the desktop's font: the Gothic face of the fixed dialogs draws a
+  // backslash as a yen sign, and LINESEP's codes and paths are written with backslashes.
   auto* tabs = new QTabWidget;
   auto* lists = new QScrollArea;
   lists->setWidgetResizable(true);
