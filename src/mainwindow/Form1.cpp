@@ -246,7 +246,9 @@ void Form1::AskAboutOwnerLines(std::size_t lines, const std::string& reason) {
   if (chosen != keep && chosen != replace) {
     return;
   }
-  Result<Settings> saved = SaveSetting("FTP", "OTHERLINES", chosen == keep ? "keep" : "replace");
+  Result<Settings> saved =
+      SaveSetting("FTP", "OTHERLINES",
+                  OtherLinesText(chosen == keep ? OtherLines::kKeep : OtherLines::kReplace));
   if (!saved.ok()) {
     QMessageBox::warning(
         nullptr, QString::fromUtf8(kProductName),

@@ -113,18 +113,6 @@ void NormaliseInputs(const SettingsDialogInputs& in, Settings& s) {
   }
 }
 
-std::string_view OtherLinesText(OtherLines choice) {
-  switch (choice) {
-    case OtherLines::kKeep:
-      return "keep";
-    case OtherLines::kReplace:
-      return "replace";
-    case OtherLines::kAsk:
-      break;
-  }
-  return "ask";
-}
-
 // A key written only when the edit changed it; no text: the key is removed.
 struct ChangedOnlyKey {
   std::string_view section;

@@ -55,13 +55,25 @@ const std::string& ListAddress(const Settings& s, std::size_t row) {
 
 OtherLines ReadOtherLines(std::string_view text) {
   const std::string_view word = TrimBlanks(text);
-  const auto is = [word](std::string_view name) {
-    return word.size() == name.size() && StartsWithNoCase(word, name);
-  };
-  if (is("keep")) {
-    return OtherLines::kKeep;
+  for (const OtherLines choice : {OtherLines::kKeep, OtherLines::kReplace}) {
+    const std::string_view name = OtherLinesText(choice);
+    if (word.size() == name.size() && StartsWithNoCase(word, name)) {
+      return choice;
+    }
   }
-  return is("replace") ? OtherLines::kReplace : OtherLines::kAsk;
+  return OtherLines::kAsk;
+}
+
+std::string_view OtherLinesText(OtherLines choice) {
+  switch (choice) {
+    case OtherLines::kKeep:
+      return "keep";
+    case OtherLines::kReplace:
+      return "replace";
+    case OtherLines::kAsk:
+      break;
+  }
+  return "ask";
 }
 
 bool IsRequireForm(std::string_view charbf) {

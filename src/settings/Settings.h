@@ -83,6 +83,8 @@ enum class OtherLines {
 
 // OTHERLINES as written: "keep" or "replace" in any case, around spaces; anything else asks.
 OtherLines ReadOtherLines(std::string_view text);
+// The word a choice is written as ("ask" for kAsk, which any other word means too).
+std::string_view OtherLinesText(OtherLines choice);
 
 // Every setting of palisor.ini, converted and clamped. Text is kept as the file's bytes.
 struct Settings {
